@@ -1,0 +1,23 @@
+# Every target bootstraps (idempotent, quick when done) and builds first.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+PYTHON := /usr/bin/python3
+MAKEFLAGS += --no-print-directory
+
+.PHONY: bootstrap build test demo bench clean
+
+bootstrap:
+	@scripts/bootstrap
+
+build: bootstrap
+	@cmake -S . -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	PYTHONPATH=$(BUILD) $(PYTHON) examples/tour.py
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,43 @@
+# Finds ONNX Runtime >= 1.17 and provides the imported target `onnxruntime`.
+# Looked for in order: ONNXRUNTIME_ROOT, an installed CMake package,
+# pkg-config, and the copy that scripts/bootstrap puts into .deps/.
+
+set(ONNXRUNTIME_ROOT "$ENV{ONNXRUNTIME_ROOT}" CACHE PATH "ONNX Runtime install prefix")
+set(_ort_bundled ${CMAKE_CURRENT_SOURCE_DIR}/.deps/onnxruntime)
+
+function(_ort_from_folder include_dir lib_dir)
+  find_library(_ort_lib onnxruntime PATHS ${lib_dir} NO_DEFAULT_PATH REQUIRED)
+  add_library(onnxruntime SHARED IMPORTED GLOBAL)
+  set_target_properties(onnxruntime PROPERTIES
+    IMPORTED_LOCATION ${_ort_lib}
+    INTERFACE_INCLUDE_DIRECTORIES ${include_dir})
+  message(STATUS "ONNX Runtime: ${_ort_lib}")
+endfunction()
+
+if(ONNXRUNTIME_ROOT)
+  find_path(_ort_include onnxruntime_cxx_api.h
+    PATHS ${ONNXRUNTIME_ROOT}/include ${ONNXRUNTIME_ROOT}/include/onnxruntime NO_DEFAULT_PATH REQUIRED)
+  _ort_from_folder(${_ort_include} ${ONNXRUNTIME_ROOT}/lib)
+  return()
+endif()
+
+find_package(onnxruntime 1.17 CONFIG QUIET)
+if(onnxruntime_FOUND)
+  add_library(onnxruntime INTERFACE IMPORTED GLOBAL)
+  target_link_libraries(onnxruntime INTERFACE onnxruntime::onnxruntime)
+  message(STATUS "ONNX Runtime: CMake package ${onnxruntime_VERSION}")
+  return()
+endif()
+
+pkg_check_modules(ORT QUIET IMPORTED_TARGET libonnxruntime>=1.17)
+if(ORT_FOUND)
+  add_library(onnxruntime INTERFACE IMPORTED GLOBAL)
+  target_link_libraries(onnxruntime INTERFACE PkgConfig::ORT)
+  message(STATUS "ONNX Runtime: pkg-config ${ORT_VERSION}")
+  return()
+endif()
+
+if(NOT EXISTS ${_ort_bundled}/include/onnxruntime_cxx_api.h)
+  message(FATAL_ERROR "ONNX Runtime not found: run scripts/bootstrap or set ONNXRUNTIME_ROOT")
+endif()
+_ort_from_folder(${_ort_bundled}/include ${_ort_bundled}/lib)
