@@ -208,7 +208,8 @@ def test_iteration_ends_in_the_index_error():
 
 
 @pytest.mark.parametrize("make", [
-    lambda: nc.vecs(2**62), lambda: nc.vecc(2**64 - 1), lambda: nc.matd(2**32, 2**32), lambda: nc.matz(2**40, 2**20)])
+    lambda: nc.vecs(2**62), lambda: nc.vecc(2**64 - 1), lambda: nc.vecd(2**50),
+    lambda: nc.matd(2**32, 2**32), lambda: nc.matz(2**40, 2**20)])
 def test_impossible_sizes_are_memory_errors(make):
     with pytest.raises(MemoryError):
         make()
