@@ -1,0 +1,60 @@
+#pragma once
+
+#include "operations/blas.h"
+
+namespace Nubra {
+
+// Sum of x[i] y[i] over the elements of x, without conjugation; y must
+// cover at least as many.
+template <class T, class S>
+    requires SamplesOf<float, T, S>
+float dot(const T& x, S& y)
+{
+    return cblas_sdot(coveredCount(x, y), x.get(), 1, y.get(), 1);
+}
+
+template <class T, class S>
+    requires SamplesOf<double, T, S>
+double dot(const T& x, S& y)
+{
+    return cblas_ddot(coveredCount(x, y), x.get(), 1, y.get(), 1);
+}
+
+template <class T, class S>
+    requires SamplesOf<std::complex<float>, T, S>
+std::complex<float> dot(const T& x, S& y)
+{
+    std::complex<float> result = 0;
+    cblas_cdotu_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
+    return result;
+}
+
+template <class T, class S>
+    requires SamplesOf<std::complex<double>, T, S>
+std::complex<double> dot(const T& x, S& y)
+{
+    std::complex<double> result = 0;
+    cblas_zdotu_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
+    return result;
+}
+
+// Sum of conj(x[i]) y[i]; complex types only.
+template <class T, class S>
+    requires SamplesOf<std::complex<float>, T, S>
+std::complex<float> hdot(const T& x, S& y)
+{
+    std::complex<float> result = 0;
+    cblas_cdotc_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
+    return result;
+}
+
+template <class T, class S>
+    requires SamplesOf<std::complex<double>, T, S>
+std::complex<double> hdot(const T& x, S& y)
+{
+    std::complex<double> result = 0;
+    cblas_zdotc_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
+    return result;
+}
+
+} // namespace Nubra
