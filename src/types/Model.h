@@ -1,0 +1,285 @@
+#pragma once
+// An ONNX Runtime session over one model file, with one tensor per input and
+// output made at construction and reused by every run. Single elements are
+// written into the inputs and read from the outputs through typed views.
+
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#ifndef ORT_API_MANUAL_INIT
+#define ORT_API_MANUAL_INIT
+#endif
+#include <onnxruntime_cxx_api.h>
+
+#include "utils.h"
+
+namespace Nubra::Onnx {
+
+namespace detail {
+
+// API table 17 is requested once, when the library is loaded; a runtime that
+// can't serve it leaves the table null and every model constructor throws.
+inline const bool apiRequested = [] {
+    Ort::InitApi(OrtGetApiBase()->GetApi(17));
+    return true;
+}();
+
+} // namespace detail
+
+class Model {
+public:
+    // One element of a tensor at a time; coordinates are checked by the runtime.
+    template <class T>
+    class TensorView {
+    public:
+        TensorView(Ort::Value* value, ONNXTensorElementDataType type, const std::vector<int64_t>& shape,
+                   const std::string& name)
+            : m_tensor(value), m_type(type), m_shape(shape), m_name(name)
+        {
+        }
+
+        TensorView(const TensorView&) = delete;
+        TensorView& operator=(const TensorView&) = delete;
+
+        void set(const std::vector<int64_t>& tensorIdx, T value) { m_tensor->At<T>(tensorIdx) = value; }
+
+        T get(const std::vector<int64_t>& tensorIdx) const { return m_tensor->At<T>(tensorIdx); }
+
+    private:
+        Ort::Value* m_tensor;
+        const ONNXTensorElementDataType m_type;
+        const std::vector<int64_t> m_shape;
+        const std::string m_name;
+    };
+
+    // One alternative per element type, in the runtime's enumeration order.
+    using TensorViewVariant =
+        std::variant<std::shared_ptr<TensorView<float>>, std::shared_ptr<TensorView<uint8_t>>,
+                     std::shared_ptr<TensorView<uint16_t>>, std::shared_ptr<TensorView<int16_t>>,
+                     std::shared_ptr<TensorView<int32_t>>, std::shared_ptr<TensorView<int64_t>>,
+                     std::shared_ptr<TensorView<std::string>>, std::shared_ptr<TensorView<bool>>,
+                     std::shared_ptr<TensorView<double>>, std::shared_ptr<TensorView<uint32_t>>,
+                     std::shared_ptr<TensorView<uint64_t>>, std::shared_ptr<TensorView<std::complex<float>>>,
+                     std::shared_ptr<TensorView<std::complex<double>>>>;
+
+    explicit Model(const std::string& path)
+        : m_onnxEnvironment(environment(path)),
+          m_session(m_onnxEnvironment, path.c_str(), unoptimised()),
+          m_allocator(m_session, Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault))
+    {
+        makeInputs();
+        makeOutputs();
+    }
+
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+
+    // Evaluates the graph on the input tensors; results land in the output tensors.
+    void run()
+    {
+        Ort::RunOptions runoptions;
+        runoptions.SetRunLogVerbosityLevel(5);
+        m_session.Run(runoptions, m_inputNames.data(), m_inputArray.data(), m_inputCount, m_outputNames.data(),
+                      m_outputArray.data(), m_outputCount);
+    }
+
+    template <class T>
+    void set(size_t inputIdx, const std::vector<int64_t>& tensorIdx, T value)
+    {
+        view<T>("input", inputIdx, m_inputCount, m_inputNames, m_inputs)->set(tensorIdx, value);
+    }
+
+    template <class T>
+    T get(size_t outputIdx, const std::vector<int64_t>& tensorIdx)
+    {
+        return view<T>("output", outputIdx, m_outputCount, m_outputNames, m_outputs)->get(tensorIdx);
+    }
+
+private:
+    static Ort::Env environment(const std::string& path)
+    {
+        if (Ort::Global<void>::api_ == nullptr)
+            throw std::runtime_error("onnx runtime can't provide api version 17");
+        return Ort::Env(ORT_LOGGING_LEVEL_WARNING, path.c_str());
+    }
+
+    static Ort::SessionOptions unoptimised()
+    {
+        Ort::SessionOptions options;
+        options.SetGraphOptimizationLevel(ORT_DISABLE_ALL);
+        return options;
+    }
+
+    void makeInputs()
+    {
+        m_inputCount = m_session.GetInputCount();
+        makeTensors(
+            "input", m_inputCount, m_inputNameStore, m_inputNames, m_inputArray, m_inputs,
+            [this](size_t i) { return m_session.GetInputNameAllocated(i, m_allocator); },
+            [this](size_t i) { return m_session.GetInputTypeInfo(i); });
+    }
+
+    void makeOutputs()
+    {
+        m_outputCount = m_session.GetOutputCount();
+        makeTensors(
+            "output", m_outputCount, m_outputNameStore, m_outputNames, m_outputArray, m_outputs,
+            [this](size_t i) { return m_session.GetOutputNameAllocated(i, m_allocator); },
+            [this](size_t i) { return m_session.GetOutputTypeInfo(i); });
+    }
+
+    // Names, tensors and views of one side, in session order. The arrays are
+    // reserved up front so the views' pointers into m_*Array stay valid.
+    template <class NameOf, class TypeInfoOf>
+    void makeTensors(const char* side, size_t count, std::vector<std::unique_ptr<char[]>>& nameStore,
+                     std::vector<const char*>& names, std::vector<Ort::Value>& array,
+                     std::vector<TensorViewVariant>& views, NameOf nameOf, TypeInfoOf typeInfoOf)
+    {
+        nameStore.reserve(count);
+        names.reserve(count);
+        views.reserve(count);
+        array.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            {
+                const Ort::AllocatedStringPtr fetched = nameOf(i);
+                const size_t length = std::strlen(fetched.get());
+                nameStore.push_back(std::make_unique<char[]>(length + 1));
+                std::memcpy(nameStore.back().get(), fetched.get(), length + 1);
+                names.push_back(nameStore.back().get());
+            }
+            std::cout << "Nubra::Onnx::Model:: " << side << " name " << i << " '" << names[i] << "'\n" << std::flush;
+
+            const Ort::TypeInfo typeInfo = typeInfoOf(i);
+            if (typeInfo.GetONNXType() != ONNX_TYPE_TENSOR)
+                throw std::runtime_error(cat(side, " ", i, " '", names[i], "' is not a tensor"));
+            const auto info = typeInfo.GetTensorTypeAndShapeInfo();
+            const std::vector<int64_t> shape = info.GetShape();
+            std::cout << "Nubra::Onnx::Model:: " << side << " shape " << i << " '{";
+            for (size_t d = 0; d < shape.size(); ++d)
+                std::cout << (d ? ", " : "") << shape[d];
+            std::cout << "}'\n";
+
+            const ONNXTensorElementDataType type = info.GetElementType();
+            array.push_back(Ort::Value::CreateTensor(m_allocator, shape.data(), shape.size(), type));
+            zeroFill(array.back(), type, side, i, names[i]);
+
+            TensorViewVariant view;
+            MakeTensor(view, &array.back(), type, shape, std::string(names[i]));
+            views.push_back(std::move(view));
+        }
+    }
+
+    // Only float tensors get a view; the half-precision floats are refused.
+    static void MakeTensor(TensorViewVariant& tensor, Ort::Value* value, ONNXTensorElementDataType type,
+                           const std::vector<int64_t>& shape, const std::string& name)
+    {
+        switch (type) {
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED:
+            throw std::runtime_error("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED'");
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT:
+            std::cout << "Nubra::Onnx::MakeTensor:: making tensor of type 'float'\n" << std::flush;
+            tensor = std::make_shared<TensorView<float>>(value, type, shape, name);
+            break;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16:
+            throw std::runtime_error("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16'");
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16:
+            throw std::runtime_error("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16'");
+        default:
+            break;
+        }
+    }
+
+    // New tensors hold whatever the allocator had; clear them. String tensors
+    // are already made of empty strings.
+    static void zeroFill(Ort::Value& tensor, ONNXTensorElementDataType type, const char* side, size_t idx,
+                         const char* name)
+    {
+        const size_t count = tensor.GetTensorTypeAndShapeInfo().GetElementCount();
+        size_t bytes = 0;
+        switch (type) {
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_STRING:
+            return;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT8:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT8:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E4M3FN:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E4M3FNUZ:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E5M2:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E5M2FNUZ:
+            bytes = count;
+            break;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT16:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16:
+            bytes = 2 * count;
+            break;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT32:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT32:
+            bytes = 4 * count;
+            break;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_DOUBLE:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_COMPLEX64:
+            bytes = 8 * count;
+            break;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_COMPLEX128:
+            bytes = 16 * count;
+            break;
+#if ORT_API_VERSION >= 18
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT4:
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT4:
+            bytes = (count + 1) / 2;
+            break;
+#endif
+        default:
+            throw std::runtime_error(
+                cat("unsupported element type ", static_cast<int>(type), " of ", side, " ", idx, " '", name, "'"));
+        }
+        if (bytes > 0)
+            std::memset(tensor.GetTensorMutableRawData(), 0, bytes);
+    }
+
+    // The view of tensor idx of one side, refused before any access if the
+    // index is out of range or the tensor has no view of element type T.
+    template <class T>
+    static std::shared_ptr<TensorView<T>> view(const char* side, size_t idx, size_t count,
+                                               const std::vector<const char*>& names,
+                                               const std::vector<TensorViewVariant>& views)
+    {
+        if (idx >= count)
+            throw std::runtime_error(cat(side, " index ", idx, " exceeds max number of ", side, "s ", count));
+        std::shared_ptr<TensorView<T>> tensor = std::get<std::shared_ptr<TensorView<T>>>(views[idx]);
+        if (!tensor)
+            throw std::runtime_error(cat(side, " ", idx, " '", names[idx], "' has no view of the requested type"));
+        return tensor;
+    }
+
+    Ort::Env m_onnxEnvironment;
+    Ort::SessionOptions m_options;
+    Ort::Session m_session;
+    Ort::Allocator m_allocator;
+
+    size_t m_inputCount = 0;
+    std::vector<std::unique_ptr<char[]>> m_inputNameStore; // owns the strings m_inputNames points to
+    std::vector<const char*> m_inputNames;
+    std::vector<Ort::Value> m_inputArray;
+    std::vector<TensorViewVariant> m_inputs;
+
+    size_t m_outputCount = 0;
+    std::vector<std::unique_ptr<char[]>> m_outputNameStore;
+    std::vector<const char*> m_outputNames;
+    std::vector<Ort::Value> m_outputArray;
+    std::vector<TensorViewVariant> m_outputs;
+};
+
+} // namespace Nubra::Onnx
