@@ -1,4 +1,8 @@
-"""A short tour of nubracore: containers, views and their printed forms."""
+"""A short tour of nubracore: containers, views and their printed forms,
+then a small ONNX model run element by element."""
+
+import sys
+from pathlib import Path
 
 import nubracore as nc
 
@@ -37,5 +41,29 @@ def containers():
     show(m)
 
 
+def model():
+    """Runs examples/models/nearest_centroid.onnx: a point of the plane gets
+    the class of its nearest centroid, (0, 0), (4, 0) or (0, 4)."""
+    centroids = [(0.0, 0.0), (4.0, 0.0), (0.0, 4.0)]
+    path = Path(__file__).with_name("models") / "nearest_centroid.onnx"
+
+    section("loading a model prints its inputs and outputs")
+    sys.stdout.flush()  # the model prints on the process's own stdout
+    m = nc.model(str(path))
+
+    section("classifying points: scores are x . c - |c|^2 / 2 for each centroid c")
+    for point in [(0.5, 0.5), (3.0, 1.0), (1.0, 3.5), (2.5, 2.0)]:
+        m.set(0, [0, 0], point[0])
+        m.set(0, [0, 1], point[1])
+        m.run()
+        scores = [m.get(0, [0, k]) for k in range(3)]
+        probabilities = [m.get(1, [0, k]) for k in range(3)]
+        by_hand = [point[0] * c[0] + point[1] * c[1] - (c[0] ** 2 + c[1] ** 2) / 2 for c in centroids]
+        best = max(range(3), key=lambda k: scores[k])
+        print(f"point {point}: scores {scores} (by hand {by_hand})")
+        print(f"    probabilities {[round(p, 4) for p in probabilities]} -> nearest centroid {centroids[best]}")
+
+
 if __name__ == "__main__":
     containers()
+    model()
