@@ -19,5 +19,9 @@ test: build
 demo: build
 	PYTHONPATH=$(BUILD) $(PYTHON) examples/tour.py
 
+bench: build
+	@cmake --build $(BUILD) --target ort_run
+	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_model.py $(BUILD)
+
 clean:
 	rm -rf $(BUILD)
