@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -170,9 +171,9 @@ private:
             array.push_back(Ort::Value::CreateTensor(m_allocator, shape.data(), shape.size(), type));
             zeroFill(array.back(), type, side, i, names[i]);
 
-            TensorViewVariant view;
-            MakeTensor(view, &array.back(), type, shape, std::string(names[i]));
-            views.push_back(std::move(view));
+            TensorViewVariant tensorView;
+            MakeTensor(tensorView, &array.back(), type, shape, std::string(names[i]));
+            views.push_back(std::move(tensorView));
         }
     }
 
