@@ -28,20 +28,6 @@ TEST(Model, RefusesToStartWithoutApiTable)
     }
 }
 
-TEST(Model, RunsTheDefaultModel)
-{
-    testing::internal::CaptureStdout();
-    Model model(modelPath);
-    testing::internal::GetCapturedStdout();
-
-    model.set<float>(0, {0, 0}, 3.0f);
-    model.set<float>(0, {0, 1}, 1.0f);
-    model.run();
-    EXPECT_EQ(model.get<float>(0, {0, 0}), 0.0f);
-    EXPECT_EQ(model.get<float>(0, {0, 1}), 4.0f);
-    EXPECT_EQ(model.get<float>(0, {0, 2}), -4.0f);
-}
-
 TEST(Model, TypedAccessNeedsAViewOfThatType)
 {
     testing::internal::CaptureStdout();
