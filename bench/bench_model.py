@@ -89,6 +89,7 @@ def main():
             matmul_model(path, N)
             model = time_runs(build, path, N)
 
+    # One element of the last (largest) model's tensors against a numpy array of that shape.
     a = np.zeros((1, N), dtype=np.float32)
     idx = [0, 3]
     tup = (0, 3)
