@@ -1,33 +1,22 @@
 // The nubracore module: registers the model class, the container classes
-// of every scalar type, then the operations over every container kind.
+// of every scalar type, then the operations over every container kind
+// (operations.h, compiled per scalar type).
 
 #include <algorithm>
 #include <sstream>
-#include <type_traits>
 
 #include <boost/hana.hpp>
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "operations/axpy.h"
-#include "operations/copy.h"
-#include "operations/dot.h"
-#include "operations/gemm.h"
-#include "operations/gemv.h"
-#include "operations/ls.h"
-#include "operations/matmul.h"
-#include "operations/matvec.h"
-#include "operations/scale.h"
+#include "dispatch.h"
+#include "operations.h"
 #include "operations/show.h"
-#include "operations/sum.h"
-#include "operations/swap.h"
-#include "types/Matrix.h"
-#include "types/Model.h"
-#include "types/Vector.h"
 
 namespace py = pybind11;
 namespace hana = boost::hana;
+using Nubra::Python::registerOperations;
 
 namespace {
 
@@ -38,9 +27,6 @@ constexpr auto typeSet = hana::make_tuple(hana::make_pair(hana::type_c<float>, h
                                           hana::make_pair(hana::type_c<std::complex<double>>, hana::string_c<'z'>));
 
 constexpr auto operationsSet = hana::tuple_t<float, double, std::complex<float>, std::complex<double>>;
-
-template <class T>
-constexpr auto containerSet = hana::tuple_t<Nubra::Vector<T>, Nubra::VectorView<T>, Nubra::Matrix<T>>;
 
 // --- model ------------------------------------------------------------------
 
@@ -121,51 +107,6 @@ void registerContainers(py::module_& m, Postfix postfix)
         .def("__getitem__", [](const Matrix& self, Index idx) { return self[idx]; })
         .def("__setitem__", [](Matrix& self, Index idx, T value) { self[idx] = value; })
         .def("__repr__", repr<Matrix>);
-}
-
-// --- operations ---------------------------------------------------------------
-
-// Every operation over every combination of container kinds of scalar type T.
-// Operations that return their output return it by value: a new Python
-// instance sharing the output's elements, never the argument object itself.
-template <class T>
-void registerOperations(py::module_& m)
-{
-    constexpr bool complex = !std::is_floating_point_v<T>;
-    hana::for_each(containerSet<T>, [&](auto c0) {
-        using T1 = typename decltype(c0)::type;
-        constexpr bool matrix1 = Nubra::TwoDimensional<T1>;
-
-        m.def("scale", [](T a, T1& x) { return Nubra::scale(a, x); }, "scale an object");
-        hana::for_each(containerSet<T>, [&](auto c1) {
-            using T2 = typename decltype(c1)::type;
-
-            m.def("sum", [](const T1& x, T2& y) { return Nubra::sum(x, y); }, "add objects");
-            m.def("dot", [](const T1& x, T2& y) { return Nubra::dot(x, y); }, "dot product");
-            m.def("copy", [](const T1& x, T2& y) { return Nubra::copy(x, y); }, "copy an object into another");
-            m.def("swap", [](T1& x, T2& y) { Nubra::swap(x, y); }, "swap objects into another");
-            m.def("axpy", [](T a, const T1& x, T2& y) { return Nubra::axpy(a, x, y); }, "axpy objects");
-            if constexpr (complex)
-                m.def("hdot", [](const T1& x, T2& y) { return Nubra::hdot(x, y); }, "hermetian dot product");
-            if constexpr (matrix1)
-                m.def("ls", [](const T1& A, T2& b) { Nubra::ls(A, b); }, "ls");
-            hana::for_each(containerSet<T>, [&](auto c2) {
-                using T3 = typename decltype(c2)::type;
-                constexpr bool mat_mat_mat = matrix1 && Nubra::TwoDimensional<T2> && Nubra::TwoDimensional<T3>;
-
-                if constexpr (mat_mat_mat) {
-                    m.def("gemm", [](T a, T b, const T1& A, const T2& X, T3& Y) { return Nubra::gemm(a, b, A, X, Y); },
-                          "gemm");
-                    m.def("matmul", [](const T1& A, const T2& X, T3& Y) { return Nubra::matmul(A, X, Y); }, "matmul");
-                }
-                if constexpr (matrix1) {
-                    m.def("matvec", [](const T1& A, const T2& x, T3& y) { return Nubra::matvec(A, x, y); }, "matvec");
-                    m.def("gemv", [](T a, T b, const T1& A, const T2& x, T3& y) { return Nubra::gemv(a, b, A, x, y); },
-                          "gemv");
-                }
-            });
-        });
-    });
 }
 
 } // namespace

@@ -4,12 +4,15 @@
 
 namespace Nubra {
 
-// y <- x over the elements of x; y must cover at least as many.
+// y <- x over the elements of x; y must cover at least as many. Copying a
+// stretch onto itself changes nothing.
 template <class T, class S>
     requires SamplesOf<float, T, S>
 S& copy(const T& x, S& y)
 {
-    cblas_scopy(coveredCount(x, y), x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    if (!sameStretch(x, y))
+        cblas_scopy(n, x.get(), 1, y.get(), 1);
     return y;
 }
 
@@ -17,7 +20,9 @@ template <class T, class S>
     requires SamplesOf<double, T, S>
 S& copy(const T& x, S& y)
 {
-    cblas_dcopy(coveredCount(x, y), x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    if (!sameStretch(x, y))
+        cblas_dcopy(n, x.get(), 1, y.get(), 1);
     return y;
 }
 
@@ -25,7 +30,9 @@ template <class T, class S>
     requires SamplesOf<std::complex<float>, T, S>
 S& copy(const T& x, S& y)
 {
-    cblas_ccopy(coveredCount(x, y), x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    if (!sameStretch(x, y))
+        cblas_ccopy(n, x.get(), 1, y.get(), 1);
     return y;
 }
 
@@ -33,7 +40,9 @@ template <class T, class S>
     requires SamplesOf<std::complex<double>, T, S>
 S& copy(const T& x, S& y)
 {
-    cblas_zcopy(coveredCount(x, y), x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    if (!sameStretch(x, y))
+        cblas_zcopy(n, x.get(), 1, y.get(), 1);
     return y;
 }
 

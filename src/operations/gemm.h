@@ -5,7 +5,8 @@
 namespace Nubra {
 
 // Shapes of Y = aAX + bY: the output's rows, its columns, then the inner
-// dimension.
+// dimension. Then Y, which the product writes, must share no element with A
+// or X.
 template <class T, class S, class R>
     requires TwoDimensional<T> && TwoDimensional<S> && TwoDimensional<R>
 void validate_gemm(const T& A, const S& X, R& Y)
@@ -19,6 +20,10 @@ void validate_gemm(const T& A, const S& X, R& Y)
     if (A.template dim<1>() != X.template dim<0>())
         throw std::runtime_error(cat("In gemm expression Y = aAX + bY, matrix A dimension 1: ", A.template dim<1>(),
                                      ", doesn't match matrix X dimension 0: ", X.template dim<0>()));
+    if (overlaps(Y.get(), Y.numel(), A.get(), A.numel()))
+        throw std::runtime_error("In gemm expression Y = aAX + bY, matrix Y overlaps matrix A");
+    if (overlaps(Y.get(), Y.numel(), X.get(), X.numel()))
+        throw std::runtime_error("In gemm expression Y = aAX + bY, matrix Y overlaps matrix X");
 }
 
 // Y <- a A X + b Y.

@@ -6,7 +6,8 @@ namespace Nubra {
 
 namespace detail {
 
-// Checks b before gels and its status after; the arguments of one gels call.
+// Checks b before gels (its length, then that it shares no element with A,
+// since gels writes both) and the status after; the arguments of one call.
 struct LsCall {
     template <class T, class S>
     LsCall(const T& A, const S& b)
@@ -16,6 +17,8 @@ struct LsCall {
         if (b.numel() < need)
             throw std::runtime_error(
                 cat("In ls, vector b has ", b.numel(), " elements, fewer than max(1, m, n) = ", need));
+        if (overlaps(b.get(), need, A.get(), A.numel()))
+            throw std::runtime_error("In ls, vector b overlaps matrix A");
         ldb = blasInt(need);
     }
 

@@ -4,12 +4,17 @@
 
 namespace Nubra {
 
-// y <- x + y over the elements of x; y must cover at least as many.
+// y <- x + y over the elements of x; y must cover at least as many. A y
+// whose stretch is x's own is doubled.
 template <class T, class S>
     requires SamplesOf<float, T, S>
 S& sum(const T& x, S& y)
 {
-    cblas_saxpy(coveredCount(x, y), 1.0f, x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    if (sameStretch(x, y))
+        cblas_sscal(n, 2.0f, y.get(), 1);
+    else
+        cblas_saxpy(n, 1.0f, x.get(), 1, y.get(), 1);
     return y;
 }
 
@@ -17,7 +22,11 @@ template <class T, class S>
     requires SamplesOf<double, T, S>
 S& sum(const T& x, S& y)
 {
-    cblas_daxpy(coveredCount(x, y), 1.0, x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    if (sameStretch(x, y))
+        cblas_dscal(n, 2.0, y.get(), 1);
+    else
+        cblas_daxpy(n, 1.0, x.get(), 1, y.get(), 1);
     return y;
 }
 
@@ -25,8 +34,12 @@ template <class T, class S>
     requires SamplesOf<std::complex<float>, T, S>
 S& sum(const T& x, S& y)
 {
-    const std::complex<float> one = 1;
-    cblas_caxpy(coveredCount(x, y), &one, x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    const std::complex<float> one = 1, two = 2;
+    if (sameStretch(x, y))
+        cblas_cscal(n, &two, y.get(), 1);
+    else
+        cblas_caxpy(n, &one, x.get(), 1, y.get(), 1);
     return y;
 }
 
@@ -34,8 +47,12 @@ template <class T, class S>
     requires SamplesOf<std::complex<double>, T, S>
 S& sum(const T& x, S& y)
 {
-    const std::complex<double> one = 1;
-    cblas_zaxpy(coveredCount(x, y), &one, x.get(), 1, y.get(), 1);
+    const int n = coveredCount(x, y);
+    const std::complex<double> one = 1, two = 2;
+    if (sameStretch(x, y))
+        cblas_zscal(n, &two, y.get(), 1);
+    else
+        cblas_zaxpy(n, &one, x.get(), 1, y.get(), 1);
     return y;
 }
 

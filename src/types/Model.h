@@ -104,8 +104,12 @@ public:
     }
 
 private:
+    // The first step of construction: refuses what can't become a session.
+    // The runtime takes the path as a C string, which would end at a NUL.
     static Ort::Env environment(const std::string& path)
     {
+        if (path.find('\0') != std::string::npos)
+            throw std::invalid_argument("model path contains an embedded null byte");
         if (Ort::Global<void>::api_ == nullptr)
             throw std::runtime_error("onnx runtime can't provide api version 17");
         return Ort::Env(ORT_LOGGING_LEVEL_WARNING, path.c_str());

@@ -96,3 +96,52 @@ TEST(Products, DimensionsBeyondBlasIntAreRefused)
     auto b = hugeView<double>(tooBig);
     EXPECT_EQ(messageOf([&] { ls(tall, b); }), tooBigMessage);
 }
+
+TEST(Level1, SharedStorageIsArithmeticOnlyForTheSameStretch)
+{
+    auto v = numbered(Vector<double>(4));
+    const auto head = v[{0, 3}];
+    auto tail = v[{1, 4}];
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { sum(head, tail); }, [&] { copy(head, tail); }, [&] { swap(tail, v); },
+             [&] { axpy(2.0, tail, v); }}) {
+        EXPECT_EQ(messageOf(call), "operand y overlaps operand x");
+        EXPECT_EQ(elements(v), (std::vector<double>{1, 2, 3, 4}));
+    }
+    EXPECT_EQ(dot(head, tail), 2 + 6 + 12); // reading shared elements is fine
+
+    axpy(2.0, head, v); // v's first three elements are head's own: times 1 + 2
+    EXPECT_EQ(elements(v), (std::vector<double>{3, 6, 9, 4}));
+    sum(v, v);
+    copy(tail, tail);
+    swap(v, v);
+    EXPECT_EQ(elements(v), (std::vector<double>{6, 12, 18, 8}));
+}
+
+TEST(Products, OutputSharingAnOperandIsRefusedUntouched)
+{
+    auto A = numbered(Matrix<double>(2, 2));
+    auto v = numbered(Vector<double>(4));
+    const std::string gemvPrefix = "In gemv expression y = aAx + by, ";
+    const std::string gemmPrefix = "In gemm expression Y = aAX + bY, ";
+    auto head = v[{0, 2}];
+    EXPECT_EQ(messageOf([&] { gemv(1.0, 0.0, A, v[{1, 3}], head); }), gemvPrefix + "vector y overlaps vector x");
+    EXPECT_EQ(messageOf([&] { gemv(1.0, 0.0, A, A, A); }), gemvPrefix + "vector y overlaps vector x");
+    EXPECT_EQ(messageOf([&] { gemv(1.0, 0.0, A, v[{0, 2}], A); }), gemvPrefix + "vector y overlaps matrix A");
+    EXPECT_EQ(messageOf([&] { gemm(1.0, 0.0, A, A, A); }), gemmPrefix + "matrix Y overlaps matrix A");
+    EXPECT_EQ(messageOf([&] { gemm(1.0, 0.0, Matrix<double>(2, 2), A, A); }), gemmPrefix + "matrix Y overlaps matrix X");
+    EXPECT_EQ(messageOf([&] { ls(A, A); }), "In ls, vector b overlaps matrix A");
+    EXPECT_EQ(elements(A), (std::vector<double>{1, 2, 3, 4}));
+    EXPECT_EQ(elements(v), (std::vector<double>{1, 2, 3, 4}));
+
+    Matrix<double> Y(2, 2);
+    gemm(1.0, 0.0, A, A, Y); // reading one matrix twice is fine
+    EXPECT_EQ(elements(Y), (std::vector<double>{7, 10, 15, 22}));
+}
+
+TEST(Products, NoColumnsLeaveTheScaledOutput)
+{
+    auto y = numbered(Vector<double>(2));
+    gemv(1.0, 3.0, Matrix<double>(2, 0), Vector<double>(0), y);
+    EXPECT_EQ(elements(y), (std::vector<double>{3, 6}));
+}

@@ -194,3 +194,11 @@ def test_models_are_freed(path, capfd, name):
     before = rss_kb()
     churn(300)
     assert rss_kb() - before < 4 * 1024  # a leaked model costs about 60 KB
+
+
+@pytest.mark.parametrize("tail", ["\0", "\0/anything"])
+@pytest.mark.parametrize("encode", [str, str.encode])
+def test_embedded_null_in_path(path, capfd, tail, encode):
+    with pytest.raises(ValueError, match="^model path contains an embedded null byte$"):
+        nubracore.model(encode(path["identity"] + tail))
+    assert capfd.readouterr().out == ""

@@ -1,0 +1,81 @@
+#pragma once
+// Registration of the operations over every combination of container kinds
+// of one scalar type. Each scalar type is compiled in its own translation
+// unit (operations_*.cpp).
+
+#include <complex>
+#include <type_traits>
+
+#include <boost/hana.hpp>
+#include <pybind11/complex.h>
+#include <pybind11/pybind11.h>
+
+#include "dispatch.h"
+#include "operations/axpy.h"
+#include "operations/copy.h"
+#include "operations/dot.h"
+#include "operations/gemm.h"
+#include "operations/gemv.h"
+#include "operations/ls.h"
+#include "operations/matmul.h"
+#include "operations/matvec.h"
+#include "operations/scale.h"
+#include "operations/sum.h"
+#include "operations/swap.h"
+
+namespace Nubra::Python {
+
+namespace hana = boost::hana;
+
+template <class T>
+constexpr auto containerSet = hana::tuple_t<Vector<T>, VectorView<T>, Matrix<T>>;
+
+// Every operation over every combination of container kinds of scalar type T.
+// Operations that return their output return it by value: a new Python
+// instance sharing the output's elements, never the argument object itself.
+template <class T>
+void registerOperations(py::module_& m)
+{
+    constexpr bool complex = !std::is_floating_point_v<T>;
+    hana::for_each(containerSet<T>, [&](auto c0) {
+        using T1 = typename decltype(c0)::type;
+        constexpr bool matrix1 = TwoDimensional<T1>;
+
+        m.def("scale", [](T a, T1& x) { return scale(a, x); }, "scale an object");
+        hana::for_each(containerSet<T>, [&](auto c1) {
+            using T2 = typename decltype(c1)::type;
+
+            m.def("sum", [](const T1& x, T2& y) { return sum(x, y); }, "add objects");
+            m.def("dot", [](const T1& x, T2& y) { return dot(x, y); }, "dot product");
+            m.def("copy", [](const T1& x, T2& y) { return copy(x, y); }, "copy an object into another");
+            m.def("swap", [](T1& x, T2& y) { swap(x, y); }, "swap objects into another");
+            m.def("axpy", [](T a, const T1& x, T2& y) { return axpy(a, x, y); }, "axpy objects");
+            if constexpr (complex)
+                m.def("hdot", [](const T1& x, T2& y) { return hdot(x, y); }, "hermetian dot product");
+            if constexpr (matrix1)
+                m.def("ls", [](const T1& A, T2& b) { ls(A, b); }, "ls");
+            hana::for_each(containerSet<T>, [&](auto c2) {
+                using T3 = typename decltype(c2)::type;
+                constexpr bool mat_mat_mat = matrix1 && TwoDimensional<T2> && TwoDimensional<T3>;
+
+                if constexpr (mat_mat_mat) {
+                    m.def("gemm", [](T a, T b, const T1& A, const T2& X, T3& Y) { return gemm(a, b, A, X, Y); },
+                          "gemm");
+                    m.def("matmul", [](const T1& A, const T2& X, T3& Y) { return matmul(A, X, Y); }, "matmul");
+                }
+                if constexpr (matrix1) {
+                    m.def("matvec", [](const T1& A, const T2& x, T3& y) { return matvec(A, x, y); }, "matvec");
+                    m.def("gemv", [](T a, T b, const T1& A, const T2& x, T3& y) { return gemv(a, b, A, x, y); },
+                          "gemv");
+                }
+            });
+        });
+    });
+}
+
+extern template void registerOperations<float>(py::module_&);
+extern template void registerOperations<double>(py::module_&);
+extern template void registerOperations<std::complex<float>>(py::module_&);
+extern template void registerOperations<std::complex<double>>(py::module_&);
+
+} // namespace Nubra::Python
