@@ -118,4 +118,5 @@ PYBIND11_MODULE(nubracore, m)
         registerContainers<typename decltype(+hana::first(pair))::type>(m, hana::second(pair));
     });
     hana::for_each(operationsSet, [&](auto type) { registerOperations<typename decltype(type)::type>(m); });
+    Nubra::Python::installFastPaths(m, operationsSet);
 }

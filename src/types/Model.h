@@ -36,13 +36,16 @@ inline const bool apiRequested = [] {
 
 class Model {
 public:
-    // One element of a tensor at a time; coordinates are checked by the runtime.
+    // One element of a tensor at a time: set and get have the runtime check
+    // the coordinates; find checks them against the shape itself and goes
+    // straight to the tensor's buffer, whose address never changes.
     template <class T>
     class TensorView {
     public:
         TensorView(Ort::Value* value, ONNXTensorElementDataType type, const std::vector<int64_t>& shape,
                    const std::string& name)
-            : m_tensor(value), m_type(type), m_shape(shape), m_name(name)
+            : m_tensor(value), m_type(type), m_shape(shape), m_name(name), m_strides(rowMajorStrides(shape)),
+              m_data(value->GetTensorMutableData<T>())
         {
         }
 
@@ -53,11 +56,36 @@ public:
 
         T get(const std::vector<int64_t>& tensorIdx) const { return m_tensor->At<T>(tensorIdx); }
 
+        // The element at the count coordinates of tensorIdx, or null unless
+        // there is one per dimension and each lies inside it.
+        T* find(const int64_t* tensorIdx, size_t count) const
+        {
+            if (count != m_shape.size())
+                return nullptr;
+            int64_t offset = 0;
+            for (size_t d = 0; d < count; ++d) {
+                if (tensorIdx[d] < 0 || tensorIdx[d] >= m_shape[d])
+                    return nullptr;
+                offset += tensorIdx[d] * m_strides[d];
+            }
+            return m_data + offset;
+        }
+
     private:
+        static std::vector<int64_t> rowMajorStrides(const std::vector<int64_t>& shape)
+        {
+            std::vector<int64_t> strides(shape.size(), 1);
+            for (size_t d = shape.size(); d-- > 1;)
+                strides[d - 1] = strides[d] * shape[d];
+            return strides;
+        }
+
         Ort::Value* m_tensor;
         const ONNXTensorElementDataType m_type;
         const std::vector<int64_t> m_shape;
         const std::string m_name;
+        const std::vector<int64_t> m_strides;
+        T* const m_data;
     };
 
     // One alternative per element type, in the runtime's enumeration order.
@@ -103,7 +131,28 @@ public:
         return view<T>("output", outputIdx, m_outputCount, m_outputNames, m_outputs)->get(tensorIdx);
     }
 
+    // The view of input or output idx of element type T, or null when there
+    // is no such tensor or it has no view of that type.
+    template <class T>
+    TensorView<T>* findInput(size_t idx) const
+    {
+        return idx < m_inputCount ? find<T>(m_inputs[idx]) : nullptr;
+    }
+
+    template <class T>
+    TensorView<T>* findOutput(size_t idx) const
+    {
+        return idx < m_outputCount ? find<T>(m_outputs[idx]) : nullptr;
+    }
+
 private:
+    template <class T>
+    static TensorView<T>* find(const TensorViewVariant& tensor)
+    {
+        const auto* view = std::get_if<std::shared_ptr<TensorView<T>>>(&tensor);
+        return view ? view->get() : nullptr;
+    }
+
     // The first step of construction: refuses what can't become a session.
     // The runtime takes the path as a C string, which would end at a NUL.
     static Ort::Env environment(const std::string& path)

@@ -41,3 +41,13 @@ def test_instances_never_constructed_are_refused(name):
     for call in refused_calls(name, raw):
         with pytest.raises(TypeError, match="incompatible function arguments"):
             call()
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_methods_refuse_none_as_self(name):
+    cls = getattr(nc, name)
+    for method, args in [("numel", ()), ("dim", (0,)), ("__getitem__", (0,)), ("__repr__", ()),
+                         ("run", ()), ("get", (0, [0]))]:
+        if method in vars(cls):
+            with pytest.raises(TypeError, match="incompatible function arguments"):
+                getattr(cls, method)(None, *args)
