@@ -238,19 +238,15 @@ inline std::vector<Parameter> parameters(const py::module_& m, std::string_view 
     return result;
 }
 
-// Calls impl, translating exceptions as pybind11's dispatcher does;
-// tryNext when the overload refuses the arguments. Arguments of the known
-// types load without temporaries, so no loader_life_support frame is needed.
-inline PyObject* invoke(pyd::function_call& call)
+// Runs call(), turning a C++ exception into the Python error pybind11's
+// dispatcher would raise for it; null then.
+template <class Call>
+PyObject* translated(Call call)
 {
-    py::handle result;
     try {
-        result = call.func.impl(call);
-    } catch (py::reference_cast_error&) {
-        return tryNext;
+        return call();
     } catch (py::error_already_set& e) {
         e.restore();
-        return nullptr;
 #ifdef __GLIBCXX__
     } catch (abi::__forced_unwind&) {
         throw;
@@ -259,9 +255,24 @@ inline PyObject* invoke(pyd::function_call& call)
         if (!pyd::apply_exception_translators(pyd::get_local_internals().registered_exception_translators)
             && !pyd::apply_exception_translators(pyd::get_internals().registered_exception_translators))
             PyErr_SetString(PyExc_SystemError, "Exception escaped from default exception translator!");
-        return nullptr;
     }
-    if (!result) {
+    return nullptr;
+}
+
+// Calls impl as pybind11's dispatcher does; tryNext when the overload
+// refuses the arguments. Arguments of the known types load without
+// temporaries, so no loader_life_support frame is needed.
+inline PyObject* invoke(pyd::function_call& call)
+{
+    return translated([&]() -> PyObject* {
+        py::handle result;
+        try {
+            result = call.func.impl(call);
+        } catch (py::reference_cast_error&) {
+            return tryNext;
+        }
+        if (result)
+            return result.ptr();
         std::string message = "Unable to convert function return value to a Python type! The signature was\n\t";
         message += call.func.signature;
         if (message.find("std::") != std::string::npos)
@@ -273,8 +284,8 @@ inline PyObject* invoke(pyd::function_call& call)
             py::raise_from(PyExc_TypeError, message.c_str());
         else
             PyErr_SetString(PyExc_TypeError, message.c_str());
-    }
-    return result.ptr();
+        return nullptr;
+    });
 }
 
 // pybind11's dispatcher, reached as it is without a vectorcall: with a tuple
@@ -562,26 +573,6 @@ inline PyTypeObject* modelClass = nullptr;
 inline Onnx::Model* modelOf(PyObject* self)
 {
     return Py_TYPE(self) == modelClass ? nativeOf<Onnx::Model>(self) : nullptr;
-}
-
-// Runs the C++ call, translating exceptions as pybind11 does.
-template <class Call>
-PyObject* translated(Call call)
-{
-    try {
-        return call();
-    } catch (py::error_already_set& e) {
-        e.restore();
-#ifdef __GLIBCXX__
-    } catch (abi::__forced_unwind&) {
-        throw;
-#endif
-    } catch (...) {
-        if (!pyd::apply_exception_translators(pyd::get_local_internals().registered_exception_translators)
-            && !pyd::apply_exception_translators(pyd::get_internals().registered_exception_translators))
-            PyErr_SetString(PyExc_SystemError, "Exception escaped from default exception translator!");
-    }
-    return nullptr;
 }
 
 // The float element that an exact int tensor index and a list or tuple of
