@@ -86,13 +86,13 @@ T* nativeOf(PyObject* self)
 // the registry lookup and entry: results are new objects, never looked up
 // by address.
 template <class T>
-class ConstructedCaster : public pyd::type_caster_generic {
+class InstanceCaster : public pyd::type_caster_generic {
 public:
     static constexpr auto name = pyd::const_name<T>();
     template <class U>
     using cast_op_type = pyd::cast_op_type<U>;
 
-    ConstructedCaster() : pyd::type_caster_generic(registered()) {}
+    InstanceCaster() : pyd::type_caster_generic(registered()) {}
 
     bool load(py::handle src, bool convert)
     {
@@ -682,11 +682,11 @@ void installFastPaths(py::module_& m, Scalars scalars)
 
 namespace pybind11::detail {
 template <class T>
-struct type_caster<Nubra::Vector<T>> : Nubra::Python::ConstructedCaster<Nubra::Vector<T>> {};
+struct type_caster<Nubra::Vector<T>> : Nubra::Python::InstanceCaster<Nubra::Vector<T>> {};
 template <class T>
-struct type_caster<Nubra::VectorView<T>> : Nubra::Python::ConstructedCaster<Nubra::VectorView<T>> {};
+struct type_caster<Nubra::VectorView<T>> : Nubra::Python::InstanceCaster<Nubra::VectorView<T>> {};
 template <class T>
-struct type_caster<Nubra::Matrix<T>> : Nubra::Python::ConstructedCaster<Nubra::Matrix<T>> {};
+struct type_caster<Nubra::Matrix<T>> : Nubra::Python::InstanceCaster<Nubra::Matrix<T>> {};
 template <>
-struct type_caster<Nubra::Onnx::Model> : Nubra::Python::ConstructedCaster<Nubra::Onnx::Model> {};
+struct type_caster<Nubra::Onnx::Model> : Nubra::Python::InstanceCaster<Nubra::Onnx::Model> {};
 } // namespace pybind11::detail
