@@ -1,6 +1,6 @@
 // The nubracore module: registers the model class, the container classes
 // of every scalar type, then the operations over every container kind
-// (operations.h, compiled per scalar type).
+// (operations.h, compiled in operations.cpp).
 
 #include <algorithm>
 #include <sstream>

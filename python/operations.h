@@ -1,7 +1,6 @@
 #pragma once
 // Registration of the operations over every combination of container kinds
-// of one scalar type. Each scalar type is compiled in its own translation
-// unit (operations_*.cpp).
+// of one scalar type, instantiated in operations.cpp.
 
 #include <complex>
 #include <type_traits>

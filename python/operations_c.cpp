@@ -1,4 +1,0 @@
-// The operations over complex float containers.
-#include "operations.h"
-
-template void Nubra::Python::registerOperations<std::complex<float>>(pybind11::module_&);
