@@ -14,8 +14,9 @@ import warnings
 import numpy as np
 
 import models
+import sanitizer
 
-CALLS = 6000
+CALLS = 1500 if sanitizer.ACTIVE else 6000
 OPERATIONS = {"scale": 2, "sum": 2, "dot": 2, "copy": 2, "swap": 2, "axpy": 3, "hdot": 2, "ls": 2,
               "gemm": 5, "matmul": 3, "matvec": 3, "gemv": 5}
 SCALARS = {"scale": [0], "axpy": [0], "gemm": [0, 1], "gemv": [0, 1]}
@@ -97,9 +98,9 @@ def shape(x):
         return (None,)
 
 
-def fitting(rng, candidates, rows, cols=None):
+def fitting(rng, candidates, shapes, rows, cols=None):
     """One of the candidates with rows rows (and cols columns), if there is one."""
-    fits = [c for c in candidates if shape(c)[0] == rows and (cols is None or shape(c)[1:] == (cols,))]
+    fits = [c for c in candidates if shapes[id(c)][0] == rows and (cols is None or shapes[id(c)][1:] == (cols,))]
     return rng.choice(fits or candidates)
 
 
@@ -124,6 +125,7 @@ COORDINATES = [[0, 0], (0, 1), [0, 2], [0], [1], (1,), [], [0, 3], [0, 0, 0], [-
 
 def calls(nc, rng, pool, extra, loaded):
     """Yields (label, call, arguments to describe afterwards)."""
+    shapes = {id(c): shape(c) for c in pool}
     while True:
         kind = rng.random()
         if kind < 0.45:
@@ -136,13 +138,13 @@ def calls(nc, rng, pool, extra, loaded):
             first = len(SCALARS.get(name, []))
             if name in ("gemm", "matmul", "gemv", "matvec", "ls"):
                 args[first] = A = pick(rng, matrices, pool, 0.9)
-                if name != "ls" and is_matrix(A) and shape(A)[0] is not None and rng.random() < 0.8:
-                    rows, cols = shape(A)
+                if name != "ls" and is_matrix(A) and shapes[id(A)][0] is not None and rng.random() < 0.8:
+                    rows, cols = shapes[id(A)]
                     if name in ("gemv", "matvec"):
-                        args[first + 1:] = [fitting(rng, same, cols), fitting(rng, same, rows)]
+                        args[first + 1:] = [fitting(rng, same, shapes, cols), fitting(rng, same, shapes, rows)]
                     else:
-                        X = fitting(rng, matrices, cols)
-                        args[first + 1:] = [X, fitting(rng, matrices, rows, shape(X)[-1])]
+                        X = fitting(rng, matrices, shapes, cols)
+                        args[first + 1:] = [X, fitting(rng, matrices, shapes, rows, shapes[id(X)][-1])]
             if rng.random() < 0.05:
                 args = args[:-1] if rng.random() < 0.5 else args + [args[-1]]
             keywords = {"y": args.pop()} if args and rng.random() < 0.03 else {}
