@@ -21,7 +21,7 @@ demo: build
 
 bench: build
 	@cmake --build $(BUILD) --target ort_run
-	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_operations.py
+	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_operations.py $(BUILD)
 	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_model.py $(BUILD)
 
 # The C++ tests and the Python tests against a build with AddressSanitizer

@@ -1,72 +1,227 @@
-"""Operation benchmark: nubracore against scipy.linalg.blas (the same OpenBLAS)
-and numpy, in one run.
+"""Operation benchmark: nubracore against scipy.linalg.blas and lapack (the
+same OpenBLAS) and numpy, in one run, with each target marked met or missed.
 
-Per call: small operands, where the binding's overload dispatch dominates.
-"vec" is the vector overload of the scalar type, "mat" the matrix one; the
-complex double matrix overloads are the last of each name's chain, so they
-pay for every earlier overload that is tried and refused.
+Per call: small operands, where the call's own cost dominates. Every
+overload position of every operation is timed, against scipy's wrapper for
+the same call on the same scalar type; a call that converts its scalar
+against the same call that doesn't; element access against numpy's; a call
+that matches nothing against the same call without the fast paths
+(NUBRACORE_FAST_PATHS=0, in a child interpreter).
 
 Throughput: large operands, where the BLAS routine dominates. Operands hold
 written zeros on both sides (the kernels don't depend on the values).
 
-    PYTHONPATH=build /usr/bin/python3 bench/bench_operations.py
+Writes BUILD/bench_overloads.png: per-call time by overload position.
+
+    PYTHONPATH=build /usr/bin/python3 bench/bench_operations.py [BUILD]
 """
 
+import json
+import os
+import re
+import subprocess
+import sys
 import timeit
+from pathlib import Path
 
 import numpy as np
 import scipy.linalg.blas as blas
+import scipy.linalg.lapack as lapack
 
 import nubracore as nc
 
 SUFFIXES = "sdcz"
 DTYPES = dict(zip(SUFFIXES, (np.float32, np.float64, np.complex64, np.complex128)))
-SMALL = 8  # elements per vector; gemv on a 4x4 matrix
-REPEATS = 5
+REPEATS = 20  # rounds of the per-call measurements; the machine is shared and noisy
+N = 8  # elements per level-1 operand
+# Shapes of the containers of each operation; a vector takes the rows.
+SHAPES = {"level1": [(N, 1)] * 2, "ls": [(4, 2), (4, 1)], "gemv": [(4, 4), (4, 1), (4, 1)],
+          "matvec": [(4, 4), (4, 1), (4, 1)], "gemm": [(4, 4)] * 3, "matmul": [(4, 4)] * 3}
+# Operands of no elements: the routines cost next to nothing, the same at
+# every position, so the times are what the call itself costs.
+EMPTY = {"level1": [(0, 1)] * 2, "ls": [(0, 0), (1, 1)], "gemv": [(0, 0)] * 3, "matvec": [(0, 0)] * 3,
+         "gemm": [(0, 0)] * 3, "matmul": [(0, 0)] * 3}
+OPERATIONS = ["scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "ls", "gemm", "matmul", "matvec", "gemv"]
+results = []  # (target, measured, limit, met)
 
 
-def best(calls, number):
-    """Seconds per call of each callable, best of REPEATS rounds; the callables
-    take turns within a round, so a busy moment of the machine hits them all."""
-    times = [float("inf")] * len(calls)
-    for _ in range(REPEATS):
-        for i, call in enumerate(calls):
-            times[i] = min(times[i], timeit.timeit(call, number=number) / number)
+def best(statements, number, repeats=REPEATS):
+    """Seconds per run of each statement, a (text, names) pair, best of the
+    rounds. The statements take turns within a round, so a busy moment of the
+    machine hits them all; each runs inline in timeit's loop."""
+    times = [float("inf")] * len(statements)
+    for _ in range(repeats):
+        for i, (text, names) in enumerate(statements):
+            times[i] = min(times[i], timeit.timeit(text, globals=names, number=number) / number)
     return times
 
 
-def ours_call(name, a, x, y, A, u, v):
-    return {"dot": lambda: nc.dot(x, y), "axpy": lambda: nc.axpy(a, x, y), "copy": lambda: nc.copy(x, y),
-            "scale": lambda: nc.scale(a, x), "gemv": lambda: nc.gemv(a, a, A, u, v)}[name]
+def call(function, *args, **keywords):
+    """The statement that calls function with these arguments."""
+    names = {"f": function} | {f"a{i}": a for i, a in enumerate(args)} | keywords
+    given = [f"a{i}" for i in range(len(args))] + [f"{k}={k}" for k in keywords]
+    return f"f({', '.join(given)})", names
 
 
-def per_call(number):
-    rows = []
+def target(name, measured, limit, at_least=False):
+    met = measured >= limit if at_least else measured <= limit
+    results.append((name, measured, limit, met))
+    return "met" if met else "MISSED"
+
+
+def overloads(name):
+    """The parameter types of each overload of nc.<name>, in chain order."""
+    for line in getattr(nc, name).__doc__.splitlines():
+        found = re.match(rf"\d+\. {name}\((.*)\) -> ", line)
+        if found:
+            yield [p.split(": ")[1] for p in found.group(1).split(", ")]
+
+
+def arguments(name, types, shapes):
+    """Arguments of one overload: scalars -1 (so repeated calls stay bounded)
+    and containers of the given shapes, in order."""
+    shapes = iter(shapes.get(name, shapes["level1"]))
+    args = []
+    for t in types:
+        if t in ("float", "complex"):
+            args.append(-1.0 if t == "float" else -1 + 0j)
+            continue
+        kind, suffix = t.split(".")[1][:-1], t[-1]
+        rows, cols = next(shapes)
+        if name == "ls" and cols > 1:  # an identity: gels leaves it and b as they were
+            args.append(getattr(nc, "mat" + suffix)(rows, cols))
+            for i in range(cols):
+                args[-1][i, i] = 1
+        elif kind == "mat":
+            args.append(fill(getattr(nc, "mat" + suffix)(rows, cols)))
+        elif kind == "view":
+            args.append(fill(getattr(nc, "vec" + suffix)(rows + 2))[1:rows + 1])
+        else:
+            args.append(fill(getattr(nc, "vec" + suffix)(rows)))
+    return args
+
+
+def fill(c):
+    rows = c.dim(0)
+    for i in range(c.numel()):
+        c[(i % rows, i // rows) if type(c).__name__.startswith("mat") else i] = 0.25 + 0.01 * i
+    return c
+
+
+def peer(name, s):
+    """The statement of scipy's wrapper for the same call on scalar type s."""
+    rows, cols = SHAPES.get(name, SHAPES["level1"])[0]
+    dt = DTYPES[s]
+    x, y = np.full(N, 0.25, dt), np.full(N, 0.5, dt)
+    A, X, Y = (np.asfortranarray(np.full(shape, 0.25, dt)) for shape in ((rows, cols), (cols, cols), (rows, cols)))
+    if name == "ls":
+        A = np.asfortranarray(np.eye(rows, cols, dtype=dt))
+    u, v = np.full(cols, 0.25, dt), np.full(rows, 0.5, dt)
+    f = lambda routine: getattr(blas, s + routine)  # noqa: E731
+    return {"scale": lambda: call(f("scal"), -1, x), "sum": lambda: call(f("axpy"), x, y, a=1),
+            "swap": lambda: call(f("swap"), x, y), "dot": lambda: call(f("dot" if s in "sd" else "dotu"), x, y),
+            "copy": lambda: call(f("copy"), x, y), "axpy": lambda: call(f("axpy"), x, y, a=-1),
+            "hdot": lambda: call(f("dotc"), x, y),
+            "ls": lambda: call(getattr(lapack, s + "gels"), A, v, overwrite_a=1, overwrite_b=1),
+            "gemm": lambda: call(f("gemm"), -1, A, X, beta=-1, c=Y, overwrite_c=1),
+            "matmul": lambda: call(f("gemm"), 1, A, X, beta=1, c=Y, overwrite_c=1),
+            "matvec": lambda: call(f("gemv"), 1, A, u, beta=1, y=v, overwrite_y=1),
+            "gemv": lambda: call(f("gemv"), -1, A, u, beta=-1, y=v, overwrite_y=1)}[name]()
+
+
+def positions(number, shapes):
+    """Seconds per call of every overload position of every operation."""
+    return {name: best([call(getattr(nc, name), *arguments(name, types, shapes)) for types in overloads(name)],
+                       number) for name in OPERATIONS}
+
+
+def per_call(build):
+    empty, ours = positions(1000, EMPTY), positions(1000, SHAPES)
+    before = json.loads(subprocess.run([sys.executable, __file__, "--positions"], check=True, capture_output=True,
+                                       text=True, env=dict(os.environ, NUBRACORE_FAST_PATHS="0")).stdout)
+    scipy = {name: dict(zip("cz" if name == "hdot" else SUFFIXES,
+                            best([peer(name, s) for s in ("cz" if name == "hdot" else SUFFIXES)], 1000)))
+             for name in OPERATIONS}
+    suffixes = {name: [[t for t in types if "." in t][-1][-1] for types in overloads(name)] for name in OPERATIONS}
+    limits = {"dot": 0.6, "axpy": 1.5, "copy": 1.5, "scale": 1.5, "gemv": 1.5}
+
+    print(f"Per call by overload position, nanoseconds, best of {REPEATS}. Empty operands: the worst position")
+    print(f"against the first, <= 1.1. Operands of {N} elements (products and ls: 4 rows): every position")
+    print("against scipy's wrapper for the same call and type, <= the limit where there is one.")
+    print(f"{'':18}{'empty operands':^31} {'':2}{f'{N} elements':^41}")
+    print(f"{'operation':10} {'count':>5} {'first':>7} {'worst':>7} {'ratio':>6} {'':7}   {'worst':>7} {'/scipy':>7}"
+          f" {'limit':>5} {'':7} {'before':>8}")
+    for name in OPERATIONS:
+        t, n = empty[name], ours[name]
+        ratio = max(n[k] / scipy[name][suffixes[name][k]] for k in range(len(n)))
+        line = (f"{name:10} {len(t):5} {t[0] * 1e9:7.0f} {max(t) * 1e9:7.0f} {max(t) / t[0]:6.2f} "
+                f"{target(f'{name}: worst position / first', max(t) / t[0], 1.1):7}   {max(n) * 1e9:7.0f} {ratio:7.2f}")
+        if name in limits:
+            line += f" {limits[name]:5.1f} {target(f'{name}: any position / scipy', ratio, limits[name]):7}"
+        else:
+            line += f" {'':5} {'':7}"
+        print(line + f" {max(before[name]) * 1e9:8.0f}")
+    print("(before: the worst position without the fast paths)")
+    chart(build, ours, before, scipy, suffixes)
+
+
+def conversion():
+    print("\nScalar from the conversion pass (an int), against the same call with the exact type, nanoseconds")
     for s in SUFFIXES:
-        a = 0.5 if s in "sd" else 0.5 + 0.25j
-        dt = DTYPES[s]
-        x, y = np.ones(SMALL, dt), np.ones(SMALL, dt)
-        A, u, v = np.asfortranarray(np.ones((4, 4), dt)), np.ones(4, dt), np.ones(4, dt)
-        dot, axpy, copy, scal, gemv = (getattr(blas, s + f) for f in
-                                       ("dot" if s in "sd" else "dotu", "axpy", "copy", "scal", "gemv"))
-        peers = {
-            "dot": (lambda: dot(x, y), lambda: np.dot(x, y)),
-            "axpy": (lambda: axpy(x, y, a=a), lambda: np.add(y, a * x, out=y)),
-            "copy": (lambda: copy(x, y), lambda: np.copyto(y, x)),
-            "scale": (lambda: scal(a, x), lambda: np.multiply(x, a, out=x)),
-            "gemv": (lambda: gemv(a, A, u, beta=a, y=v, overwrite_y=1), lambda: np.dot(A, u, out=v)),
-        }
-        vec, mat = getattr(nc, "vec" + s), getattr(nc, "mat" + s)
-        kinds = {"vec": (vec(SMALL), vec(SMALL), mat(4, 4), vec(4), vec(4)),
-                 "mat": (mat(SMALL, 1), mat(SMALL, 1), mat(4, 4), mat(4, 1), mat(4, 1))}
-        for name, (scipy_call, numpy_call) in peers.items():
-            ours = [ours_call(name, a, *kinds["vec"]), ours_call(name, a, *kinds["mat"])]
-            rows.append((name, s, *best(ours + [scipy_call, numpy_call], number)))
-    return rows
+        exact = -1.0 if s in "sd" else -1 + 0j
+        mat, vec = getattr(nc, "mat" + s), getattr(nc, "vec" + s)
+        X, Y, v = fill(mat(N, 1)), fill(mat(N, 1)), fill(vec(N))
+        times = best([call(nc.axpy, -1, X, Y), call(nc.axpy, exact, X, Y), call(nc.scale, -1, v),
+                      call(nc.scale, exact, v)], 1000)
+        for label, converted, direct in (("axpy(-1, X, Y)", *times[:2]), ("scale(-1, v)", *times[2:])):
+            print(f"  {label:16} {s}  {converted * 1e9:6.0f} {direct * 1e9:6.0f}  ratio {converted / direct:5.2f}"
+                  f"  {target(f'{label} {s}: conversion pass / first pass', converted / direct, 1.1)}")
+
+
+def element_access():
+    print("\nElement access against numpy's, nanoseconds; ratio <= 0.6")
+    for s in SUFFIXES:
+        v, m = fill(getattr(nc, "vec" + s)(N)), fill(getattr(nc, "mat" + s)(4, 4))
+        names = {"v": v, "w": v[1:7], "m": m, "a": np.ones(N, DTYPES[s]), "A": np.ones((4, 4), DTYPES[s]),
+                 "x": 1.5 if s in "sd" else 1.5 + 0j}
+        statements = ["v[3]", "v[3] = x", "w[3]", "w[3] = x", "m[1, 2]", "m[1, 2] = x", "a[3]", "a[3] = x",
+                      "A[1, 2]", "A[1, 2] = x"]
+        t = dict(zip(statements, best([(text, names) for text in statements], 5000)))
+        for ours, numpy in (("v[3]", "a[3]"), ("v[3] = x", "a[3] = x"), ("w[3]", "a[3]"), ("w[3] = x", "a[3] = x"),
+                            ("m[1, 2]", "A[1, 2]"), ("m[1, 2] = x", "A[1, 2] = x")):
+            label = ours.replace("w", "view").replace("v[", "vec[").replace("m[", "mat[")
+            ratio = t[ours] / t[numpy]
+            print(f"  {label:16} {s}  {t[ours] * 1e9:5.0f}  numpy {t[numpy] * 1e9:5.0f}  ratio {ratio:5.2f}"
+                  f"  {target(f'{label} {s} / numpy', ratio, 0.6)}")
+
+
+NO_MATCH = """
+import timeit, nubracore as nc
+x, y = nc.vecs(8), nc.vecd(8)
+def call():
+    try:
+        nc.dot(x, y)
+    except TypeError:
+        pass
+print(min(timeit.repeat(call, number=300, repeat=5)) / 300)
+"""
+
+
+def no_match():
+    times = {}
+    for fast in ("1", "0") * 3:
+        out = subprocess.run([sys.executable, "-c", NO_MATCH], check=True, capture_output=True, text=True,
+                             env=dict(os.environ, NUBRACORE_FAST_PATHS=fast)).stdout
+        times[fast] = min(times.get(fast, float("inf")), float(out))
+    ratio = times["1"] / times["0"]
+    print(f"\nA call that matches nothing (dot(vecs, vecd), TypeError): {times['1'] * 1e6:.1f} us, "
+          f"without the fast paths {times['0'] * 1e6:.1f} us, ratio {ratio:.2f}  "
+          f"{target('no-match TypeError / without fast paths', ratio, 1.05)}")
 
 
 def throughput():
-    rows = []
+    print("\nThroughput, best of 5; ratio = nubracore / scipy >= 0.97")
+    print(f"{'op':15} {'type':4} {'unit':8} {'nubracore':>10} {'scipy':>8} {'numpy':>8} {'ratio':>6}")
     for s in SUFFIXES:
         dt, c = DTYPES[s], (1 if s in "sd" else 4)  # real multiply-adds per multiply-add
         mat, vec = getattr(nc, "mat" + s), getattr(nc, "vec" + s)
@@ -74,41 +229,70 @@ def throughput():
         one = 1.0 if s in "sd" else 1.0 + 0j
         # Written zeros: untouched np.zeros pages would all read the one zero page.
         zeros = lambda *shape: np.full(shape, 0, dt, order="F")  # noqa: E731
+        rows = []
 
         n = 1024
         A, X, Y, a, x, y = mat(n, n), mat(n, n), mat(n, n), zeros(n, n), zeros(n, n), zeros(n, n)
-        times = best([lambda: nc.gemm(one, one, A, X, Y), lambda: gemm(one, a, x, beta=one, c=y, overwrite_c=1),
-                      lambda: np.matmul(a, x, out=y)], 3)
-        rows.append(("gemm 1024x1024", s, "GFLOP/s", *(2 * c * n**3 / t / 1e9 for t in times)))
+        times = best([call(nc.gemm, one, one, A, X, Y), call(gemm, one, a, x, beta=one, c=y, overwrite_c=1),
+                      call(np.matmul, a, x, out=y)], 3, 5)
+        rows.append(("gemm 1024x1024", "GFLOP/s", *(2 * c * n**3 / t / 1e9 for t in times)))
         del A, X, Y, a, x, y
 
         n = 4096
         A, u, v, a, x, y = mat(n, n), vec(n), vec(n), zeros(n, n), zeros(n), zeros(n)
-        times = best([lambda: nc.gemv(one, one, A, u, v), lambda: gemv(one, a, x, beta=one, y=y, overwrite_y=1),
-                      lambda: np.dot(a, x, out=y)], 10)
-        rows.append(("gemv 4096x4096", s, "GFLOP/s", *(2 * c * n**2 / t / 1e9 for t in times)))
+        times = best([call(nc.gemv, one, one, A, u, v), call(gemv, one, a, x, beta=one, y=y, overwrite_y=1),
+                      call(np.dot, a, x, out=y)], 10, 5)
+        rows.append(("gemv 4096x4096", "GFLOP/s", *(2 * c * n**2 / t / 1e9 for t in times)))
         del A, a
 
         n = 10**6
         u, v, x, y = vec(n), vec(n), zeros(n), zeros(n)
-        times = best([lambda: nc.axpy(one, u, v), lambda: axpy(x, y, a=one), lambda: np.add(y, one * x, out=y)], 100)
+        times = best([call(nc.axpy, one, u, v), call(axpy, x, y, a=one), ("np.add(y, one * x, out=y)", {"np": np, "one": one, "x": x, "y": y})], 100, 5)
         moved = 3 * n * np.dtype(dt).itemsize  # read x and y, write y
-        rows.append(("axpy 10^6", s, "GB/s", *(moved / t / 1e9 for t in times)))
-    return rows
+        rows.append(("axpy 10^6", "GB/s", *(moved / t / 1e9 for t in times)))
+        for name, unit, ours, scipy, numpy in rows:
+            mark = target(f"{name} {s} / scipy", ours / scipy, 0.97, at_least=True) if name != "gemv 4096x4096" else ""
+            print(f"{name:15} {s:4} {unit:8} {ours:10.2f} {scipy:8.2f} {numpy:8.2f} {ours / scipy:6.2f} {mark}")
+
+
+def chart(build, ours, before, scipy, suffixes):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    figure, axes = plt.subplots(3, 4, figsize=(16, 10), sharey=True)
+    for ax, name in zip(axes.flat, OPERATIONS):
+        x = range(1, len(ours[name]) + 1)
+        ax.plot(x, [t * 1e9 for t in before[name]], ".-", color="tab:gray", label="without fast paths")
+        ax.plot(x, [t * 1e9 for t in ours[name]], ".-", color="tab:blue", label="nubracore")
+        ax.step(x, [scipy[name][s] * 1e9 for s in suffixes[name]], where="mid", color="tab:orange", label="scipy")
+        ax.set_title(name)
+        ax.set_yscale("log")
+    for ax in axes[:, 0]:
+        ax.set_ylabel("ns per call")
+    for ax in axes[-1]:
+        ax.set_xlabel("overload position")
+    axes.flat[0].legend()
+    figure.tight_layout()
+    path = Path(build) / "bench_overloads.png"
+    figure.savefig(path, dpi=80)
+    print(f"\nchart: {path}")
 
 
 def main():
-    print(f"Per call, n = {SMALL} (gemv: 4x4), microseconds, best of {REPEATS}")
-    print(f"{'op':6} {'type':4} {'vec':>7} {'mat':>7} {'scipy':>7} {'numpy':>7} {'vec/scipy':>10} {'mat/scipy':>10}")
-    for name, s, vec, mat, scipy, numpy in per_call(20000):
-        print(f"{name:6} {s:4} {vec * 1e6:7.3f} {mat * 1e6:7.3f} {scipy * 1e6:7.3f} {numpy * 1e6:7.3f}"
-              f" {vec / scipy:10.2f} {mat / scipy:10.2f}")
-    print()
-    print(f"Throughput, best of {REPEATS}; ratio = nubracore / scipy")
-    print(f"{'op':15} {'type':4} {'unit':8} {'nubracore':>10} {'scipy':>8} {'numpy':>8} {'ratio':>6}")
-    for name, s, unit, ours, scipy, numpy in throughput():
-        print(f"{name:15} {s:4} {unit:8} {ours:10.2f} {scipy:8.2f} {numpy:8.2f} {ours / scipy:6.2f}")
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    per_call(build)
+    conversion()
+    element_access()
+    no_match()
+    throughput()
+    missed = [r for r in results if not r[3]]
+    print(f"\n{len(results) - len(missed)} of {len(results)} targets met")
+    for name, measured, limit, _ in missed:
+        print(f"  missed: {name}: {measured:.2f} against {limit}")
 
 
 if __name__ == "__main__":
-    main()
+    if sys.argv[1:] == ["--positions"]:
+        print(json.dumps(positions(50, SHAPES)))
+    else:
+        main()
