@@ -1,9 +1,11 @@
 # Finds ONNX Runtime >= 1.17 and provides the imported target `onnxruntime`.
 # Looked for in order: ONNXRUNTIME_ROOT, an installed CMake package,
-# pkg-config, and the copy that scripts/bootstrap puts into .deps/.
+# pkg-config, then the copy in NUBRA_BUNDLED_ORT (include/ and lib/): the
+# one scripts/bootstrap puts into .deps, or the one an install of nubra
+# ships. NUBRA_ORT_BUNDLED tells whether that copy is the one found.
 
 set(ONNXRUNTIME_ROOT "$ENV{ONNXRUNTIME_ROOT}" CACHE PATH "ONNX Runtime install prefix")
-set(_ort_bundled ${CMAKE_CURRENT_SOURCE_DIR}/.deps/onnxruntime)
+set(NUBRA_ORT_BUNDLED FALSE)
 
 function(_ort_from_folder include_dir lib_dir)
   find_library(_ort_lib onnxruntime PATHS ${lib_dir} NO_DEFAULT_PATH REQUIRED)
@@ -29,7 +31,7 @@ if(onnxruntime_FOUND)
   return()
 endif()
 
-pkg_check_modules(ORT QUIET IMPORTED_TARGET libonnxruntime>=1.17)
+pkg_check_modules(ORT QUIET IMPORTED_TARGET GLOBAL libonnxruntime>=1.17)
 if(ORT_FOUND)
   add_library(onnxruntime INTERFACE IMPORTED GLOBAL)
   target_link_libraries(onnxruntime INTERFACE PkgConfig::ORT)
@@ -37,7 +39,8 @@ if(ORT_FOUND)
   return()
 endif()
 
-if(NOT EXISTS ${_ort_bundled}/include/onnxruntime_cxx_api.h)
+if(NOT EXISTS ${NUBRA_BUNDLED_ORT}/include/onnxruntime_cxx_api.h)
   message(FATAL_ERROR "ONNX Runtime not found: run scripts/bootstrap or set ONNXRUNTIME_ROOT")
 endif()
-_ort_from_folder(${_ort_bundled}/include ${_ort_bundled}/lib)
+_ort_from_folder(${NUBRA_BUNDLED_ORT}/include ${NUBRA_BUNDLED_ORT}/lib)
+set(NUBRA_ORT_BUNDLED TRUE)
