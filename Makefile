@@ -9,14 +9,19 @@ MAKEFLAGS += --no-print-directory
 bootstrap:
 	@scripts/bootstrap
 
+CONFIGURE = cmake -S . -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
+
 build: bootstrap
-	@cmake -S . -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
+	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-demo: build
+# The tour needs the module only.
+demo: bootstrap
+	@$(CONFIGURE)
+	@cmake --build $(BUILD) -j $(JOBS) --target nubracore
 	PYTHONPATH=$(BUILD) $(PYTHON) examples/tour.py
 
 bench: build
