@@ -343,7 +343,7 @@ struct Overload {
 
 struct Resolution {
     bool found = false; // otherwise the dispatcher decides
-    uint8_t overload = 0;
+    uint16_t overload = 0;
     bool convert = false;
 };
 
@@ -395,7 +395,7 @@ struct Function {
                         all = Outcome::refuse;
                 }
                 if (all == Outcome::accept)
-                    return {true, static_cast<uint8_t>(k), convert};
+                    return {true, static_cast<uint16_t>(k), convert};
             }
         }
         return {};
