@@ -26,6 +26,7 @@
 //   - detail::function_call, loader_life_support, reference_cast_error,
 //     PYBIND11_TRY_NEXT_OVERLOAD, apply_exception_translators with the
 //     local and global translator lists, raise_from;
+//   - CPython 3.11's int layout: ob_size and ob_digit of PyLongObject;
 //   - the dispatcher's rules: a single overload is tried once with
 //     conversion; several are tried in order without conversion, then in
 //     order with conversion where they have an argument besides self; every
@@ -49,6 +50,7 @@
 #include "types/Vector.h"
 
 static_assert(PYBIND11_VERSION_HEX == 0x020A0300, "python/dispatch.h is written against pybind11 2.10.3");
+static_assert(PY_VERSION_HEX >> 16 == 0x030B, "python/dispatch.h reads ints as CPython 3.11 lays them out");
 
 namespace Nubra::Python {
 
@@ -466,6 +468,16 @@ inline void install(const py::module_& m, PyObject* object)
 
 // --- element access ------------------------------------------------------------
 
+// The value of an exact int of one digit at most, which indices and
+// coordinates are in practice; false for any other object.
+inline bool smallInt(PyObject* object, long& value)
+{
+    if (!PyLong_CheckExact(object) || Py_SIZE(object) < -1 || Py_SIZE(object) > 1)
+        return false;
+    value = Py_SIZE(object) * static_cast<long>(reinterpret_cast<PyLongObject*>(object)->ob_digit[0]);
+    return true;
+}
+
 template <class C>
 inline PyTypeObject* classOf = nullptr;
 template <class C>
@@ -479,13 +491,10 @@ template <class C>
 bool position(const C& c, PyObject* key, size_t& at)
 {
     const auto index = [](PyObject* i, size_t& value) {
-        if (!PyLong_CheckExact(i))
+        long small;
+        if (!smallInt(i, small) || small < 0)
             return false;
-        value = PyLong_AsSize_t(i);
-        if (value == static_cast<size_t>(-1) && PyErr_Occurred()) {
-            PyErr_Clear();
-            return false;
-        }
+        value = small;
         return true;
     };
     if constexpr (TwoDimensional<C>) {
@@ -580,20 +589,19 @@ inline Onnx::Model* modelOf(PyObject* self)
 template <class Find>
 float* element(PyObject* tensorIdx, PyObject* coordinates, Find find)
 {
-    if (!PyLong_CheckExact(tensorIdx) || !(PyList_CheckExact(coordinates) || PyTuple_CheckExact(coordinates)))
+    long idx;
+    if (!smallInt(tensorIdx, idx) || idx < 0 || !(PyList_CheckExact(coordinates) || PyTuple_CheckExact(coordinates)))
         return nullptr;
-    const size_t idx = PyLong_AsSize_t(tensorIdx);
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(coordinates);
     std::array<int64_t, 8> at;
-    if (idx == static_cast<size_t>(-1) || count > static_cast<Py_ssize_t>(at.size())) {
-        PyErr_Clear();
+    if (count > static_cast<Py_ssize_t>(at.size()))
         return nullptr;
-    }
     PyObject** items = PySequence_Fast_ITEMS(coordinates);
     for (Py_ssize_t d = 0; d < count; ++d) {
-        int overflow;
-        if (!PyLong_CheckExact(items[d]) || (at[d] = PyLong_AsLongLongAndOverflow(items[d], &overflow), overflow))
+        long coordinate;
+        if (!smallInt(items[d], coordinate))
             return nullptr;
+        at[d] = coordinate;
     }
     const auto* view = find(idx);
     return view ? view->find(at.data(), count) : nullptr;
