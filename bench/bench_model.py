@@ -67,7 +67,7 @@ def target(name, measured, limit):
 
 
 def runs(build, folder):
-    print("run() of a 1xN @ NxN MatMul, best of loops, microseconds; target where a run takes under 10 us:")
+    print("run() of a 1xN @ NxN MatMul, best of loops, microseconds; target on the smallest model:")
     print("Python <= Model::run from C++ + 0.1 us")
     for N, count in RUNS.items():
         weights = (np.arange(N * N).reshape(N, N) / (N * N)).astype(np.float32)
@@ -81,8 +81,9 @@ def runs(build, folder):
             model.set(0, [0, j], 0.5)
         python = best([("run()", {"run": model.run})], count // 10)[0]
         extra = python - cpp["model"]
-        # Two processes' runs of tens of microseconds differ by more than 0.1 us.
-        mark = target(f"run() N = {N}: extra over Model::run, us", extra * 1e6, 0.1) if cpp["model"] < 1e-5 else ""
+        # Larger runs spread over ONNX Runtime's thread pool, and runs in two
+        # processes then differ by more than 0.1 us: the smallest model decides.
+        mark = target(f"run() N = {N}: extra over Model::run, us", extra * 1e6, 0.1) if N == min(RUNS) else ""
         print(f"  N = {N:4d}: ONNX Runtime {cpp['ort'] * 1e6:7.3f}, Model::run {cpp['model'] * 1e6:7.3f}, "
               f"nubracore.model.run {python * 1e6:7.3f}, extra {extra * 1e6:6.3f}  {mark}")
 

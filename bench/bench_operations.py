@@ -32,7 +32,7 @@ import nubracore as nc
 
 SUFFIXES = "sdcz"
 DTYPES = dict(zip(SUFFIXES, (np.float32, np.float64, np.complex64, np.complex128)))
-REPEATS = 20  # rounds of the per-call measurements; the machine is shared and noisy
+REPEATS = 40  # rounds of the per-call measurements; the machine is shared and noisy
 N = 8  # elements per level-1 operand
 # Shapes of the containers of each operation; a vector takes the rows.
 SHAPES = {"level1": [(N, 1)] * 2, "ls": [(4, 2), (4, 1)], "gemv": [(4, 4), (4, 1), (4, 1)],
