@@ -105,6 +105,7 @@ public:
     {
         makeInputs();
         makeOutputs();
+        findPassThroughs();
     }
 
     Model(const Model&) = delete;
@@ -117,6 +118,10 @@ public:
         runoptions.SetRunLogVerbosityLevel(5);
         m_session.Run(runoptions, m_inputNames.data(), m_inputArray.data(), m_inputCount, m_outputNames.data(),
                       m_outputArray.data(), m_outputCount);
+        // The runtime leaves an output that is also an input untouched.
+        for (const PassThrough& p : m_passThroughs)
+            std::memcpy(m_outputArray[p.output].GetTensorMutableRawData(), m_inputArray[p.input].GetTensorRawData(),
+                        p.bytes);
     }
 
     template <class T>
@@ -230,6 +235,17 @@ private:
         }
     }
 
+    // Outputs that name an input, with the bytes to copy after a run.
+    void findPassThroughs()
+    {
+        for (size_t o = 0; o < m_outputCount; ++o)
+            for (size_t i = 0; i < m_inputCount; ++i)
+                if (std::strcmp(m_outputNames[o], m_inputNames[i]) == 0) {
+                    const auto type = m_inputArray[i].GetTensorTypeAndShapeInfo().GetElementType();
+                    m_passThroughs.push_back({o, i, byteSize(m_inputArray[i], type, "input", i, m_inputNames[i])});
+                }
+    }
+
     // Only float tensors get a view; the half-precision floats are refused.
     static void MakeTensor(TensorViewVariant& tensor, Ort::Value* value, ONNXTensorElementDataType type,
                            const std::vector<int64_t>& shape, const std::string& name)
@@ -255,11 +271,18 @@ private:
     static void zeroFill(Ort::Value& tensor, ONNXTensorElementDataType type, const char* side, size_t idx,
                          const char* name)
     {
+        if (const size_t bytes = byteSize(tensor, type, side, idx, name); bytes > 0)
+            std::memset(tensor.GetTensorMutableRawData(), 0, bytes);
+    }
+
+    // The bytes of a tensor's elements; 0 for strings, which aren't flat.
+    static size_t byteSize(const Ort::Value& tensor, ONNXTensorElementDataType type, const char* side, size_t idx,
+                           const char* name)
+    {
         const size_t count = tensor.GetTensorTypeAndShapeInfo().GetElementCount();
-        size_t bytes = 0;
         switch (type) {
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_STRING:
-            return;
+            return 0;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT8:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT8:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL:
@@ -267,40 +290,32 @@ private:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E4M3FNUZ:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E5M2:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E5M2FNUZ:
-            bytes = count;
-            break;
+            return count;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT16:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16:
-            bytes = 2 * count;
-            break;
+            return 2 * count;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT32:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT32:
-            bytes = 4 * count;
-            break;
+            return 4 * count;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_DOUBLE:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_COMPLEX64:
-            bytes = 8 * count;
-            break;
+            return 8 * count;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_COMPLEX128:
-            bytes = 16 * count;
-            break;
+            return 16 * count;
 #if ORT_API_VERSION >= 18
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT4:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT4:
-            bytes = (count + 1) / 2;
-            break;
+            return (count + 1) / 2;
 #endif
         default:
             throw std::runtime_error(
                 cat("unsupported element type ", static_cast<int>(type), " of ", side, " ", idx, " '", name, "'"));
         }
-        if (bytes > 0)
-            std::memset(tensor.GetTensorMutableRawData(), 0, bytes);
     }
 
     // The view of tensor idx of one side, refused before any access if the
@@ -334,6 +349,11 @@ private:
     std::vector<const char*> m_outputNames;
     std::vector<Ort::Value> m_outputArray;
     std::vector<TensorViewVariant> m_outputs;
+
+    struct PassThrough {
+        size_t output, input, bytes;
+    };
+    std::vector<PassThrough> m_passThroughs;
 };
 
 } // namespace Nubra::Onnx

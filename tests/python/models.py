@@ -28,6 +28,13 @@ def identity(path, shape=(1, 3), name_in="x", name_out="y"):
                  [_tensor(name_in, FLOAT, shape)], [_tensor(name_out, FLOAT, shape)])
 
 
+def pass_through(path):
+    """Output 0 is input x itself; output 1 is y = 2 x."""
+    two = numpy_helper.from_array(np.array(2.0, dtype=np.float32), "two")
+    return _save(path, [helper.make_node("Mul", ["x", "two"], ["y"])],
+                 [_tensor("x", FLOAT, [2])], [_tensor("x", FLOAT, [2]), _tensor("y", FLOAT, [2])], [two])
+
+
 def matmul(path):
     return _save(path, [helper.make_node("MatMul", ["x", "W"], ["y"])],
                  [_tensor("x", FLOAT, [1, 2])], [_tensor("y", FLOAT, [1, 3])],

@@ -8,7 +8,7 @@ import models
 import nubracore
 import sanitizer
 
-MAKERS = ["identity", "matmul", "two_inputs", "constant", "scalar", "int64_input",
+MAKERS = ["identity", "pass_through", "matmul", "two_inputs", "constant", "scalar", "int64_input",
           "float16_input", "dynamic", "checked", "sequence_input"]
 
 
@@ -120,6 +120,14 @@ def test_argument_conversion_and_precision(load):
     assert model.get(0, (0, 1)) == 2.0
     value = model.get(0, [0, 2])
     assert type(value) is float and value == float(np.float32(0.1)) and value != 0.1
+
+
+def test_output_that_is_an_input_follows_it(load):
+    model = load("pass_through")
+    for value in (1.5, -4.0):
+        model.set(0, [1], value)
+        model.run()
+        assert (model.get(0, [1]), model.get(1, [1])) == (value, 2 * value)
 
 
 def test_no_inputs_and_rank_zero(load):
