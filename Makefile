@@ -1,5 +1,8 @@
 # Every target bootstraps (idempotent, quick when done) and builds first.
-BUILD ?= build
+# Paths are taken from this file's folder, so `make -f PATH/Makefile` works
+# from anywhere.
+TOP := $(patsubst %/,%,$(dir $(abspath $(lastword $(MAKEFILE_LIST)))))
+BUILD ?= $(TOP)/build
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 MAKEFLAGS += --no-print-directory
@@ -7,9 +10,9 @@ MAKEFLAGS += --no-print-directory
 .PHONY: bootstrap build test demo bench sanitize clean
 
 bootstrap:
-	@scripts/bootstrap
+	@$(TOP)/scripts/bootstrap
 
-CONFIGURE = cmake -S . -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
+CONFIGURE = cmake -S $(TOP) -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
 
 build: bootstrap
 	@$(CONFIGURE)
@@ -22,28 +25,28 @@ test: build
 demo: bootstrap
 	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS) --target nubracore
-	PYTHONPATH=$(BUILD) $(PYTHON) examples/tour.py
+	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/examples/tour.py
 
 bench: build
 	@cmake --build $(BUILD) --target ort_run
-	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_operations.py $(BUILD)
-	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_model.py $(BUILD)
+	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_operations.py $(BUILD)
+	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_model.py $(BUILD)
 
 # The C++ tests and the Python tests against a build with AddressSanitizer
 # and UndefinedBehaviorSanitizer; any report fails the run. The interpreter
 # gets the sanitizer runtimes preloaded; its own leaks at exit are not ours.
-SANITIZE_BUILD ?= build-sanitize
+SANITIZE_BUILD ?= $(TOP)/build-sanitize
 SANITIZERS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 PRELOAD := $(shell g++ -print-file-name=libasan.so):$(shell g++ -print-file-name=libubsan.so):$(shell g++ -print-file-name=libstdc++.so.6)
 
 sanitize: bootstrap
-	@cmake -S . -B $(SANITIZE_BUILD) -DPython_EXECUTABLE=$(PYTHON) -DCMAKE_BUILD_TYPE=Debug \
+	@cmake -S $(TOP) -B $(SANITIZE_BUILD) -DPython_EXECUTABLE=$(PYTHON) -DCMAKE_BUILD_TYPE=Debug \
 	    -DCMAKE_CXX_FLAGS="$(SANITIZERS)" > /dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	$(SANITIZE_BUILD)/tests/nubra_tests --gtest_brief=1
-	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $(SANITIZE_BUILD)/tests/model_tests --gtest_brief=1
-	cd tests/python && LD_PRELOAD=$(PRELOAD) ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0 \
-	    PYTHONPATH=$(CURDIR)/$(SANITIZE_BUILD) $(PYTHON) -m pytest -q -p no:cacheprovider
+	LSAN_OPTIONS=suppressions=$(TOP)/tests/lsan.supp $(SANITIZE_BUILD)/tests/model_tests --gtest_brief=1
+	cd $(TOP)/tests/python && LD_PRELOAD=$(PRELOAD) ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0 \
+	    PYTHONPATH=$(abspath $(SANITIZE_BUILD)) $(PYTHON) -m pytest -q -p no:cacheprovider
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -3,11 +3,11 @@
 
 #include <iostream>
 
-#include "operations/gemv.h"
-#include "operations/show.h"
-#include "types/Matrix.h"
-#include "types/Model.h"
-#include "types/Vector.h"
+#include <nubra/operations/gemv.h>
+#include <nubra/operations/show.h>
+#include <nubra/types/Matrix.h>
+#include <nubra/types/Model.h>
+#include <nubra/types/Vector.h>
 
 int main(int argc, char** argv)
 {

@@ -10,7 +10,7 @@
 #include <climits>
 #include <functional>
 
-#include "utils.h"
+#include "../utils.h"
 
 namespace Nubra {
 

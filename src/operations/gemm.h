@@ -1,6 +1,6 @@
 #pragma once
 
-#include "operations/blas.h"
+#include "blas.h"
 
 namespace Nubra {
 

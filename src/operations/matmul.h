@@ -1,6 +1,6 @@
 #pragma once
 
-#include "operations/gemm.h"
+#include "gemm.h"
 
 namespace Nubra {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "operations/gemv.h"
+#include "gemv.h"
 
 namespace Nubra {
 

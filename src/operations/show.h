@@ -4,7 +4,7 @@
 #include <iomanip>
 #include <ostream>
 
-#include "utils.h"
+#include "../utils.h"
 
 namespace Nubra {
 

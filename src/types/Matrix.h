@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "utils.h"
+#include "../utils.h"
 
 namespace Nubra {
 

@@ -19,7 +19,7 @@
 #endif
 #include <onnxruntime_cxx_api.h>
 
-#include "utils.h"
+#include "../utils.h"
 
 namespace Nubra::Onnx {
 

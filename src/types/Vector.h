@@ -1,6 +1,6 @@
 #pragma once
 
-#include "types/VectorView.h"
+#include "VectorView.h"
 
 namespace Nubra {
 

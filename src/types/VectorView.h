@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "utils.h"
+#include "../utils.h"
 
 namespace Nubra {
 

@@ -1,0 +1,131 @@
+"""scripts/bootstrap when something is missing, offline. Each case runs a
+copy of the script in a checkout of its own, with a HOME (so a cache) and a
+TMPDIR of its own, an npm registry and a Debian mirror that refuse
+connections, and a dpkg-query that reports every Debian package installed:
+nothing gets installed, and the real .deps and cache are left alone. Cached
+downloads are copied from the real cache."""
+
+import fcntl
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path
+
+import pytest
+
+SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "bootstrap"
+REAL_CACHE = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "nubracore"
+TARBALL = "onnxruntime-node-1.30.0.tgz"
+DEB = "libonnxruntime-dev_1.21.0+dfsg-1_amd64.deb"
+REFUSED = "http://127.0.0.1:9"
+
+
+class Box:
+    def __init__(self, root):
+        root.chmod(0o755)  # readable by nobody
+        self.checkout, self.home, self.tmp, self.bin = (root / n for n in ("checkout", "home", "tmp", "bin"))
+        self.cache = self.home / ".cache" / "nubracore"
+        self.deps = self.checkout / ".deps"
+        self.script = self.checkout / "scripts" / "bootstrap"
+        for folder in (self.script.parent, self.home, self.tmp, self.bin):
+            folder.mkdir(parents=True)
+        shutil.copy(SCRIPT, self.script)
+        self.installed(True)
+        self.env = {k: v for k, v in os.environ.items() if k not in ("ONNXRUNTIME_ROOT", "XDG_CACHE_HOME")}
+        self.env.update(PATH=f"{self.bin}:{os.environ['PATH']}", HOME=str(self.home), TMPDIR=str(self.tmp),
+                        npm_config_registry=REFUSED, NUBRA_DEBIAN_MIRROR=f"{REFUSED}/debian")
+
+    def installed(self, yes):
+        """Whether dpkg-query reports every package installed, or none."""
+        fake = self.bin / "dpkg-query"
+        fake.write_text("#!/bin/sh\necho 'install ok installed'\n" if yes else "#!/bin/sh\nexit 1\n")
+        fake.chmod(0o755)
+
+    def seed(self, *names):
+        self.cache.mkdir(parents=True, exist_ok=True)
+        for name in names:
+            if not (REAL_CACHE / name).is_file():
+                pytest.skip(f"{REAL_CACHE} holds no {name}")
+            shutil.copy(REAL_CACHE / name, self.cache / name)
+
+    def start(self, *prefix):
+        return subprocess.Popen([*prefix, str(self.script)], env=self.env, text=True,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def finish(self, proc):
+        out, err = proc.communicate(timeout=30)
+        hidden = [p for d in (self.cache, self.deps) if d.exists() for p in d.iterdir() if p.name.startswith(".")]
+        assert not hidden and not any(self.tmp.iterdir()), "temporary files left behind"
+        return proc.returncode, err
+
+    def run(self, *prefix):
+        return self.finish(self.start(*prefix))
+
+    def made(self):
+        return (self.deps / "onnxruntime" / "include" / "onnxruntime_cxx_api.h").is_file()
+
+
+@pytest.fixture
+def box():
+    with tempfile.TemporaryDirectory() as root:
+        yield Box(Path(root))
+
+
+@pytest.mark.parametrize("cached, names", [
+    ((), ["onnxruntime-node@1.30.0", "npm registry", REFUSED]),
+    ((TARBALL,), ["libonnxruntime-dev", "1.21 headers", "Debian 13", REFUSED]),
+])
+def test_unreachable_source_is_named_with_the_ways_out(box, cached, names):
+    box.seed(*cached)
+    status, err = box.run()
+    lines = err.splitlines()
+    assert status != 0 and len(lines) == 2 and all(line.startswith("bootstrap: ") for line in lines), err
+    assert all(name in lines[0] for name in names), err
+    assert "connect once" in lines[1] and "ONNXRUNTIME_ROOT" in lines[1] and ">= 1.17" in lines[1]
+    assert not box.made()
+
+
+def test_truncated_cached_download_is_deleted_and_fetched_again(box):
+    box.seed(TARBALL)
+    (box.cache / DEB).write_bytes((REAL_CACHE / DEB).read_bytes()[:1000])
+    status, err = box.run()
+    assert status != 0
+    assert f"{DEB} fails its SHA-256 check; deleting it and fetching it again" in err
+    assert "can't fetch libonnxruntime-dev" in err
+    assert not (box.cache / DEB).exists()
+
+
+@pytest.mark.skipif(shutil.which("sudo") is not None, reason="sudo is installed")
+def test_missing_package_without_root_gives_the_apt_get_line(box):
+    box.installed(False)
+    as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] if os.geteuid() == 0 else []
+    status, err = box.run(*as_nobody)
+    assert status != 0
+    line = re.search(r"^bootstrap: apt-get update && apt-get install ([\w.+ -]+)$", err, re.M)
+    assert line and {"g++", "pybind11-dev", "python3-pip"} <= set(line[1].split()), err
+
+
+def test_a_run_waits_for_the_download_of_another(box):
+    """Two clones at once, cold cache: the second waits on the cache's lock
+    while the first downloads, then uses what it fetched."""
+    box.cache.mkdir(parents=True)
+    with open(box.cache / "lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        proc = box.start()
+        assert "waiting for another bootstrap" in proc.stderr.readline()
+        box.seed(TARBALL, DEB)
+    status, err = box.finish(proc)
+    assert status == 0, err
+    assert box.made()
+
+
+def test_half_made_deps_is_made_again(box):
+    box.seed(TARBALL, DEB)
+    lib = box.deps / "onnxruntime" / "lib"
+    lib.mkdir(parents=True)
+    (lib / "libonnxruntime.so.1.30.0").write_bytes(b"")
+    status, err = box.run()
+    assert status == 0, err
+    assert box.made() and (lib / "libonnxruntime.so.1.30.0").stat().st_size > 0
