@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <pybind11/pybind11.h>
@@ -134,9 +135,10 @@ inline PyObject* invoke(pyd::function_call& call)
     });
 }
 
-// pybind11's dispatcher, reached as it is without a vectorcall: with a tuple
-// of the positional arguments and a dict of the keywords.
-inline PyObject* dispatch(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+// pybind11's dispatcher, meth, reached as CPython would reach it: with a
+// tuple of the positional arguments and a dict of the keywords.
+inline PyObject* dispatch(PyCFunctionWithKeywords meth, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames)
 {
     auto positional = py::reinterpret_steal<py::object>(PyTuple_New(nargs));
     if (!positional)
@@ -154,9 +156,16 @@ inline PyObject* dispatch(PyObject* callable, PyObject* const* args, Py_ssize_t 
     }
     if (Py_EnterRecursiveCall(" while calling a Python object"))
         return nullptr;
-    PyObject* result = PyCFunction_Type.tp_call(callable, positional.ptr(), keywords.ptr());
+    PyObject* result = meth(self, positional.ptr(), keywords.ptr());
     Py_LeaveRecursiveCall();
     return result;
+}
+
+// The dispatcher of a function object that pybind11 made, as it made it.
+inline PyObject* dispatch(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    return dispatch(reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(PyCFunction_GET_FUNCTION(callable))),
+                    PyCFunction_GET_SELF(callable), args, nargs, kwnames);
 }
 
 struct Overload {
@@ -164,13 +173,14 @@ struct Overload {
         : slots(std::move(slots)), call(record, py::handle())
     {
         convertible = this->slots.size() > (record.is_method ? 1u : 0u);
-        call.args.reserve(maxArgs);
-        call.args_convert.reserve(maxArgs);
+        call.args.resize(this->slots.size());
+        call.args_convert.resize(this->slots.size());
     }
 
-    // Calls the overload, or tryNext when it refuses the arguments or is
-    // already running further up the stack (its call record is in use).
-    PyObject* operator()(PyObject* const* args, Py_ssize_t nargs, bool convert)
+    // Calls the overload with as many arguments as it has parameters, or
+    // returns tryNext when it refuses them or is already running further up
+    // the stack (its call record is in use).
+    PyObject* operator()(PyObject* const* args, bool convert)
     {
         if (busy)
             return tryNext;
@@ -179,9 +189,10 @@ struct Overload {
             explicit Running(bool& busy) : busy(busy) { busy = true; }
             ~Running() { busy = false; }
         } running(busy);
-        call.args.assign(args, args + nargs); // within the reserved room: no allocation
-        call.args_convert.assign(nargs, convert);
-        call.parent = nargs > 0 ? args[0] : nullptr;
+        std::copy(args, args + slots.size(), call.args.begin());
+        if (!call.args_convert.empty() && call.args_convert.front() != convert)
+            std::fill(call.args_convert.begin(), call.args_convert.end(), convert);
+        call.parent = call.args.empty() ? nullptr : args[0];
         return invoke(call);
     }
 
@@ -223,6 +234,8 @@ struct Function {
 
     Resolution resolve(PyObject* const* args, Py_ssize_t nargs)
     {
+        if (last->holds(args, nargs))
+            return last->resolution;
         size_t hash = nargs;
         for (Py_ssize_t i = 0; i < nargs; ++i)
             hash = (hash ^ (reinterpret_cast<uintptr_t>(Py_TYPE(args[i])) >> 4)) * 0x9E3779B97F4A7C15u;
@@ -230,7 +243,7 @@ struct Function {
         for (size_t probe = 0; probe < probes; ++probe) {
             Entry& entry = cache[(hash + probe) % cacheSize];
             if (entry.holds(args, nargs))
-                return entry.resolution;
+                return (last = &entry)->resolution;
             if (entry.count < 0)
                 break;
         }
@@ -283,29 +296,55 @@ struct Function {
 
     std::vector<Overload> overloads;
     std::array<Entry, cacheSize> cache{};
+    const Entry* last = &cache[0]; // the entry of the latest hit, checked first
+    PyCFunctionWithKeywords dispatcher; // pybind11's, for what this can't decide
+    PyObject* self;                     // the capsule, its first argument
 };
 
-// A copy of the function object's method definition that also leads to its
-// Function; the object's m_ml points to it.
+// Calls function as pybind11 would.
+inline PyObject* call(Function& function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
+        if (const Resolution resolution = function.resolve(args, nargs); resolution.found) {
+            if (Py_EnterRecursiveCall(" while calling a Python object"))
+                return nullptr;
+            PyObject* result = function.overloads[resolution.overload](args, resolution.convert);
+            Py_LeaveRecursiveCall();
+            if (result != tryNext)
+                return result;
+        }
+    return dispatch(function.dispatcher, function.self, args, nargs, kwnames);
+}
+
+// The function objects' entries. Each is a METH_FASTCALL | METH_KEYWORDS
+// function of its own, which knows its Function without a lookup and
+// which CPython's specialising interpreter calls directly.
+constexpr size_t maxFunctions = 256;
+inline std::array<Function*, maxFunctions> functions{};
+
+template <size_t I>
+PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    return call(*functions[I], args, nargs, kwnames);
+}
+
+template <size_t... I>
+constexpr std::array<PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*), sizeof...(I)>
+entries(std::index_sequence<I...>)
+{
+    return {entry<I>...};
+}
+
+// The method definition a function object gets, with its Function.
 struct MethodDef {
     PyMethodDef def;
     Function* function;
 };
 
-inline PyObject* call(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
+inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
 {
     Function& function = *reinterpret_cast<MethodDef*>(reinterpret_cast<PyCFunctionObject*>(callable)->m_ml)->function;
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
-        if (const Resolution resolution = function.resolve(args, nargs); resolution.found) {
-            if (Py_EnterRecursiveCall(" while calling a Python object"))
-                return nullptr;
-            PyObject* result = function.overloads[resolution.overload](args, nargs, resolution.convert);
-            Py_LeaveRecursiveCall();
-            if (result != tryNext)
-                return result;
-        }
-    return dispatch(callable, args, nargs, kwnames);
+    return call(function, args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
 // Gives a function object of plain positional overloads the fast call, if
@@ -313,12 +352,16 @@ inline PyObject* call(PyObject* callable, PyObject* const* args, size_t nargsf, 
 // says why not.
 inline std::string install(PyObject* object)
 {
+    static constexpr auto fastEntries = entries(std::make_index_sequence<maxFunctions>());
+    static size_t installed = 0;
     const pyd::function_record* records = recordsOf(object);
     if (records == nullptr)
         return "not a pybind11 function";
     auto* cfunction = reinterpret_cast<PyCFunctionObject*>(object);
     if (cfunction->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || cfunction->vectorcall != nullptr)
         return "not called through a tuple and a dict";
+    if (installed == maxFunctions)
+        return "more than " + std::to_string(maxFunctions) + " functions";
     auto function = std::make_unique<Function>();
     for (const pyd::function_record* record = records; record != nullptr; record = record->next) {
         if (record->is_constructor)
@@ -340,8 +383,14 @@ inline std::string install(PyObject* object)
         }
         function->overloads.emplace_back(*record, std::move(slots));
     }
-    cfunction->m_ml = &(new MethodDef{*cfunction->m_ml, function.release()})->def;
-    cfunction->vectorcall = call;
+    function->dispatcher = reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(cfunction->m_ml->ml_meth));
+    function->self = cfunction->m_self;
+    functions[installed] = function.get();
+    PyMethodDef def = *cfunction->m_ml;
+    def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastEntries[installed++]));
+    def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    cfunction->m_ml = &(new MethodDef{def, function.release()})->def;
+    cfunction->vectorcall = vectorcall;
     return {};
 }
 

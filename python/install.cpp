@@ -58,8 +58,9 @@ std::string nameOf()
     return py::str(py::type::of<C>().attr("__name__"));
 }
 
-// Results of C made without the registry, where its instances are in the
-// simple layout with the default holder and its __init__ can be guarded.
+// Results of C made and freed by results.h, where its instances are in the
+// simple layout with the default holder, allocated plainly, and its
+// __init__ can be guarded.
 template <class C>
 std::string makeResultsRegistryFree()
 {
@@ -69,9 +70,17 @@ std::string makeResultsRegistryFree()
         return whyNot;
     if (!pyd::get_type_info(type)->default_holder)
         return "not the default holder";
-    if (whyNot = guardInit(type); whyNot.empty())
-        registryFree<C> = true;
-    return whyNot;
+    unsigned long managed = Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT;
+#ifdef Py_TPFLAGS_MANAGED_WEAKREF
+    managed |= Py_TPFLAGS_MANAGED_WEAKREF;
+#endif
+    if (type->tp_itemsize != 0 || (type->tp_flags & managed) != 0 || type->tp_alloc != PyType_GenericAlloc)
+        return "not allocated plainly";
+    if (whyNot = guardInit(type); !whyNot.empty())
+        return whyNot;
+    registryFree<C> = type;
+    pybind11Dealloc<C> = std::exchange(type->tp_dealloc, deallocate<C>);
+    return {};
 }
 
 void installFastPaths(const py::module_& m, Report& report)

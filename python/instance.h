@@ -6,17 +6,15 @@
 //   - detail::type_caster_generic: its `typeinfo` and `value` members;
 //     type_caster_base's cast overloads;
 //   - detail::instance: simple_layout, simple_value_holder (the value
-//     pointer, then the holder), simple_holder_constructed, owned;
+//     pointer, then the holder), simple_holder_constructed;
 //     get_value_and_holder, and value_and_holder's inst and
-//     holder_constructed();
-//   - detail::type_info: type, default_holder, holder_size_in_ptrs;
-//     all_type_info (one class: the simple layout).
+//     holder_constructed(); detail::type_info's type.
 
 #include <memory>
 
 #include <pybind11/pybind11.h>
 
-#include "switch.h"
+#include "results.h"
 #include "types/Matrix.h"
 #include "types/Model.h"
 #include "types/Vector.h"
@@ -46,18 +44,11 @@ T* nativeOf(PyObject* self)
     return instance->simple_holder_constructed ? static_cast<T*>(instance->simple_value_holder[0]) : nullptr;
 }
 
-// Whether results of class T are made without the registry: set at
-// install, where instances of T are in the simple layout with a
-// unique_ptr holder, and a second __init__ on them is guarded against.
-template <class T>
-inline bool registryFree = false;
-
 // The caster of the module's classes. It loads only constructed instances,
 // and never None (which pybind11 would pass as a null `self` to methods
 // bound as member functions), and it looks its class up once rather than
-// at every call. Where registryFree, a result becomes a new instance
-// that owns it, made without the registry lookup and entry: results are new
-// objects, never looked up by address.
+// at every call. Where results.h makes its results, a result becomes a
+// new instance there.
 template <class T>
 class InstanceCaster : public pyd::type_caster_generic {
 public:
@@ -96,21 +87,9 @@ public:
 
     static py::handle cast(T&& src, py::return_value_policy policy, py::handle parent)
     {
-        static_assert(sizeof(std::unique_ptr<T>) == sizeof(void*));
-        if (!registryFree<T>)
-            return pyd::type_caster_base<T>::cast(std::move(src), policy, parent);
-        PyTypeObject* type = registered()->type;
-        auto self = py::reinterpret_steal<py::object>(type->tp_alloc(type, 0));
-        if (!self)
-            return nullptr;
-        auto* instance = reinterpret_cast<pyd::instance*>(self.ptr());
-        instance->simple_layout = true;
-        instance->owned = true;
-        auto value = std::make_unique<T>(std::move(src));
-        instance->simple_value_holder[0] = value.get();
-        new (&instance->simple_value_holder[1]) std::unique_ptr<T>(std::move(value));
-        instance->simple_holder_constructed = true;
-        return self.release();
+        if (registryFree<T>)
+            return makeResult(std::move(src));
+        return pyd::type_caster_base<T>::cast(std::move(src), policy, parent);
     }
 
 private:

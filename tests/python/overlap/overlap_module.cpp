@@ -42,13 +42,24 @@ PYBIND11_MODULE(overlap_module, m)
         if (const std::string whyNot = fast::install(m.attr(name).ptr()); !whyNot.empty())
             throw std::runtime_error(name + (": " + whyNot));
 
+    const auto functionOf = [](const py::function& f) {
+        return reinterpret_cast<fast::MethodDef*>(reinterpret_cast<PyCFunctionObject*>(f.ptr())->m_ml)->function;
+    };
     // The overload and pass the fast call chose for these arguments, or None
     // where it leaves the choice to pybind11.
-    m.def("resolve", [](const py::function& f, const py::args& args) -> py::object {
-        const auto* def = reinterpret_cast<fast::MethodDef*>(reinterpret_cast<PyCFunctionObject*>(f.ptr())->m_ml);
-        const fast::Resolution r = def->function->decide(PySequence_Fast_ITEMS(args.ptr()), args.size());
+    m.def("resolve", [=](const py::function& f, const py::args& args) -> py::object {
+        const fast::Resolution r = functionOf(f)->decide(PySequence_Fast_ITEMS(args.ptr()), args.size());
         if (!r.found)
             return py::none();
         return py::make_tuple(r.overload, r.convert);
+    });
+    // Calls f through pybind11's own dispatcher.
+    m.def("pybind11", [=](const py::function& f, const py::args& args) {
+        const fast::Function* function = functionOf(f);
+        PyObject* result = fast::dispatch(function->dispatcher, function->self, PySequence_Fast_ITEMS(args.ptr()),
+                                          args.size(), nullptr);
+        if (result == nullptr)
+            throw py::error_already_set();
+        return py::reinterpret_steal<py::object>(result);
     });
 }
