@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 MAKEFLAGS += --no-print-directory
 
-.PHONY: bootstrap build test demo bench sanitize clean
+.PHONY: bootstrap build test demo bench bench-instructions sanitize clean
 
 bootstrap:
 	@$(TOP)/scripts/bootstrap
@@ -31,6 +31,13 @@ bench: build
 	@cmake --build $(BUILD) --target ort_run
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_operations.py $(BUILD)
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_model.py $(BUILD)
+
+# Instructions per call under callgrind against the floor (bench/floor.c);
+# reports the targets, never fails on one.
+bench-instructions: bootstrap
+	@$(CONFIGURE)
+	@cmake --build $(BUILD) -j $(JOBS) --target nubracore floor
+	PYTHONPATH=$(BUILD):$(BUILD)/bench $(PYTHON) bench/bench_instructions.py
 
 # The C++ tests and the Python tests against a build with AddressSanitizer
 # and UndefinedBehaviorSanitizer; any report fails the run. The interpreter

@@ -243,7 +243,8 @@ def crowded_cache():
 
 
 def throughput():
-    print("\nThroughput, best of 5; ratio = nubracore / scipy >= 0.97")
+    print("\nThroughput, best of 5 (gemv 2048x2048: of 20); ratio = nubracore / scipy >= 0.97 (gemv 2048x2048:")
+    print(">= 1.0, time <= scipy's on numpy arrays, which get huge pages)")
     print(f"{'op':15} {'type':4} {'unit':8} {'nubracore':>10} {'scipy':>8} {'numpy':>8} {'ratio':>6}")
     for s in SUFFIXES:
         dt, c = DTYPES[s], (1 if s in "sd" else 4)  # real multiply-adds per multiply-add
@@ -261,20 +262,22 @@ def throughput():
         rows.append(("gemm 1024x1024", "GFLOP/s", *(2 * c * n**3 / t / 1e9 for t in times)))
         del A, X, Y, a, x, y
 
-        n = 4096
-        A, u, v, a, x, y = mat(n, n), vec(n), vec(n), zeros(n, n), zeros(n), zeros(n)
-        times = best([call(nc.gemv, one, one, A, u, v), call(gemv, one, a, x, beta=one, y=y, overwrite_y=1),
-                      call(np.dot, a, x, out=y)], 10, 5)
-        rows.append(("gemv 4096x4096", "GFLOP/s", *(2 * c * n**2 / t / 1e9 for t in times)))
-        del A, a
+        for n, rounds in ((2048, 20), (4096, 5)):
+            A, u, v, a, x, y = mat(n, n), vec(n), vec(n), zeros(n, n), zeros(n), zeros(n)
+            times = best([call(nc.gemv, one, one, A, u, v), call(gemv, one, a, x, beta=one, y=y, overwrite_y=1),
+                          call(np.dot, a, x, out=y)], 10, rounds)
+            rows.append((f"gemv {n}x{n}", "GFLOP/s", *(2 * c * n**2 / t / 1e9 for t in times)))
+            del A, a
 
         n = 10**6
         u, v, x, y = vec(n), vec(n), zeros(n), zeros(n)
         times = best([call(nc.axpy, one, u, v), call(axpy, x, y, a=one), ("np.add(y, one * x, out=y)", {"np": np, "one": one, "x": x, "y": y})], 100, 5)
         moved = 3 * n * np.dtype(dt).itemsize  # read x and y, write y
         rows.append(("axpy 10^6", "GB/s", *(moved / t / 1e9 for t in times)))
+        limits = {"gemv 2048x2048": 1.0, "gemv 4096x4096": None}
         for name, unit, ours, scipy, numpy in rows:
-            mark = target(f"{name} {s} / scipy", ours / scipy, 0.97, at_least=True) if name != "gemv 4096x4096" else ""
+            limit = limits.get(name, 0.97)
+            mark = target(f"{name} {s} / scipy", ours / scipy, limit, at_least=True) if limit else ""
             print(f"{name:15} {s:4} {unit:8} {ours:10.2f} {scipy:8.2f} {numpy:8.2f} {ours / scipy:6.2f} {mark}")
 
 

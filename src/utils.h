@@ -11,6 +11,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+
+#include <sys/mman.h>
 
 namespace Nubra {
 
@@ -39,14 +42,32 @@ inline size_t checkedIndex(size_t idx, size_t numel)
     return idx;
 }
 
+// Storage of hugeStorageBytes or more starts on a huge-page boundary and is
+// advised for transparent huge pages: large operands take fewer TLB misses.
+inline constexpr size_t hugePageBytes = size_t{2} << 20;
+inline constexpr size_t hugeStorageBytes = 2 * hugePageBytes;
+
 // A zero-filled shared array of count elements. A count whose byte size
-// can't exist is refused before the shared-array factory sees it.
+// can't exist is refused before any allocator sees it.
 template <class T>
 std::shared_ptr<T[]> makeStorage(size_t count)
 {
+    static_assert(std::is_trivially_destructible_v<T>);
     if (count > PTRDIFF_MAX / sizeof(T))
         throw std::bad_array_new_length();
-    return std::make_shared<T[]>(count);
+    const size_t bytes = count * sizeof(T);
+    if (bytes < hugeStorageBytes)
+        return std::make_shared<T[]>(count);
+
+    constexpr std::align_val_t alignment{hugePageBytes};
+    void* raw = ::operator new(bytes, alignment);
+#ifdef MADV_HUGEPAGE
+    madvise(raw, bytes, MADV_HUGEPAGE); // advice only: refused where the kernel has none
+#endif
+    T* elements = static_cast<T*>(raw);
+    std::uninitialized_value_construct_n(elements, count);
+    // On failure to make the control block, the constructor calls the deleter.
+    return std::shared_ptr<T[]>(elements, [](T* p) { ::operator delete(p, alignment); });
 }
 
 } // namespace Nubra
