@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 MAKEFLAGS += --no-print-directory
 
-.PHONY: bootstrap build test demo bench sanitize clean
+.PHONY: bootstrap build wheels test demo bench sanitize clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -14,6 +14,16 @@ CONFIGURE = cmake -S . -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
 build: bootstrap
 	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS)
+
+# One wheel per interpreter (scripts/pythons; PYTHONS="..." overrides) into
+# dist/. Debian's interpreter shares the build folder of the tests.
+PYTHONS ?= $(shell scripts/pythons)
+
+wheels: build
+	@for python in $(PYTHONS); do \
+	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || true); \
+	    $$python scripts/wheel_backend.py dist $$folder || exit 1; \
+	done
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -46,4 +56,4 @@ sanitize: bootstrap
 	    PYTHONPATH=$(CURDIR)/$(SANITIZE_BUILD) $(PYTHON) -m pytest -q -p no:cacheprovider
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-py* dist
