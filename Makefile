@@ -25,7 +25,7 @@ wheels: build
 	    $$python scripts/wheel_backend.py dist $$folder || exit 1; \
 	done
 
-test: build
+test: wheels
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The tour needs the module only.

@@ -11,7 +11,7 @@ Every ELF file is checked against the tag's promise before the wheel is
 written.
 
     python scripts/wheel_backend.py DIST [BUILD]   # builds BUILD (build-pyX.Y), writes the wheel into DIST
-    python scripts/wheel_backend.py check WHEEL    # the ELF check of a written wheel
+    python scripts/wheel_backend.py check WHEEL    # the ELF check of a wheel, or of a folder
 """
 
 import base64
@@ -229,10 +229,11 @@ def build_sdist(sdist_directory, config_settings=None):
 
 def main():
     if sys.argv[1] == "check":
+        if Path(sys.argv[2]).is_dir():
+            return check(sys.argv[2])
         with tempfile.TemporaryDirectory() as folder:
             zipfile.ZipFile(sys.argv[2]).extractall(folder)
-            check(folder)
-        return
+            return check(folder)
     folder = sys.argv[2] if len(sys.argv) > 2 else TOP / ("build-py%d.%d" % sys.version_info[:2])
     print(build(folder, sys.argv[1]))
 

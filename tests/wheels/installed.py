@@ -1,0 +1,30 @@
+"""The installed module is the one imported, its libraries are the wheel's
+copies (Debian's are hidden), and it runs a model.
+
+    python installed.py MODEL
+"""
+
+import re
+import sys
+import sysconfig
+from pathlib import Path
+
+import nubracore
+
+site = Path(sysconfig.get_paths()["platlib"])
+assert Path(nubracore.__file__).parent == site, nubracore.__file__
+assert not any(Path("/usr/lib/x86_64-linux-gnu/openblas-pthread").iterdir()), "Debian's OpenBLAS is not hidden"
+
+loaded = set(re.findall(r"\s(/\S+\.so[.\d]*)$", Path("/proc/self/maps").read_text(), re.MULTILINE))
+for name in ("libopenblas", "liblapacke", "libgfortran", "libquadmath", "libonnxruntime"):
+    paths = {path for path in loaded if Path(path).name.startswith(name + ".")}
+    assert paths == {str(site / "nubracore.libs" / Path(path).name) for path in paths} != set(), (name, paths)
+
+model = nubracore.model(sys.argv[1])
+model.set(0, [0, 0], 3.0)
+model.set(0, [0, 1], 1.0)
+model.run()
+assert [model.get(0, [0, k]) for k in range(3)] == [0.0, 4.0, -4.0]
+v = nubracore.vecd(3)
+v[0], v[1] = 1.0, 2.0
+assert nubracore.dot(v, v) == 5.0
