@@ -1,6 +1,7 @@
 // The nubracore module: registers the model class, the container classes
 // of every scalar type, then the operations over every container kind
-// (operations.h, compiled in operations.cpp).
+// (operations.h, compiled in operations.cpp), then installs what the call
+// layer adds (install.h, compiled in install.cpp).
 
 #include <algorithm>
 #include <sstream>
@@ -10,34 +11,42 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "dispatch.h"
+#include "install.h"
+#include "instance.h"
+#include "kinds.h"
 #include "operations.h"
 #include "operations/show.h"
+#include "scalars.h"
 
 namespace py = pybind11;
 namespace hana = boost::hana;
+using Nubra::Python::def;
+using Nubra::Python::operationsSet;
 using Nubra::Python::registerOperations;
+using Nubra::Python::typeSet;
+
+// pybind11 2.10 sets up its internals through PyGILState_Ensure, which
+// deadlocks in a sub-interpreter: the module refuses those first.
+#undef PYBIND11_ENSURE_INTERNALS_READY
+#define PYBIND11_ENSURE_INTERNALS_READY                                                                               \
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {                                                      \
+        PyErr_SetString(PyExc_ImportError, "nubracore can't be imported in a sub-interpreter, only in the main one"); \
+        return nullptr;                                                                                               \
+    }                                                                                                                 \
+    pybind11::detail::get_internals();
 
 namespace {
-
-// Scalar types in registration order, with their class-name suffixes.
-constexpr auto typeSet = hana::make_tuple(hana::make_pair(hana::type_c<float>, hana::string_c<'s'>),
-                                          hana::make_pair(hana::type_c<double>, hana::string_c<'d'>),
-                                          hana::make_pair(hana::type_c<std::complex<float>>, hana::string_c<'c'>),
-                                          hana::make_pair(hana::type_c<std::complex<double>>, hana::string_c<'z'>));
-
-constexpr auto operationsSet = hana::tuple_t<float, double, std::complex<float>, std::complex<double>>;
 
 // --- model ------------------------------------------------------------------
 
 void registerModel(py::module_& m)
 {
     using Nubra::Onnx::Model;
-    py::class_<Model>(m, "model")
-        .def(py::init<const std::string&>())
-        .def("run", &Model::run)
-        .def("set", &Model::set<float>)
-        .def("get", &Model::get<float>);
+    py::class_<Model> model(m, "model");
+    model.def(py::init<const std::string&>());
+    def(model, "run", &Model::run);
+    def(model, "set", &Model::set<float>);
+    def(model, "get", &Model::get<float>);
 }
 
 // --- containers ---------------------------------------------------------------
@@ -55,26 +64,24 @@ template <class C>
 void addVectorMethods(py::class_<C>& cls)
 {
     using T = typename C::SampleType;
-    cls.def("numel", &C::numel)
-        .def("dim",
-             [](const C& self, size_t idx) {
-                 if (idx != 0)
-                     throw std::runtime_error(Nubra::cat("dimension ", idx, " invalid for vector"));
-                 return self.template dim<0>();
-             })
-        .def("__getitem__", [](const C& self, size_t idx) { return self[idx]; })
-        .def("__getitem__",
-             [](const C& self, const py::slice& slice) {
-                 size_t start, stop, step, sliceLength;
-                 if (!slice.compute(self.numel(), &start, &stop, &step, &sliceLength))
-                     throw py::error_already_set();
-                 if (step > 1)
-                     throw std::runtime_error("stepsizes larger than 1 invalid for vector");
-                 // A start past the stop selects nothing, as for a Python list.
-                 return self[{start, std::max(start, stop)}];
-             })
-        .def("__setitem__", [](C& self, size_t idx, T value) { self[idx] = value; })
-        .def("__repr__", repr<C>);
+    def(cls, "numel", &C::numel);
+    def(cls, "dim", [](const C& self, size_t idx) {
+        if (idx != 0)
+            throw std::runtime_error(Nubra::cat("dimension ", idx, " invalid for vector"));
+        return self.template dim<0>();
+    });
+    def(cls, "__getitem__", [](const C& self, size_t idx) { return self[idx]; });
+    def(cls, "__getitem__", [](const C& self, const py::slice& slice) {
+        size_t start, stop, step, sliceLength;
+        if (!slice.compute(self.numel(), &start, &stop, &step, &sliceLength))
+            throw py::error_already_set();
+        if (step > 1)
+            throw std::runtime_error("stepsizes larger than 1 invalid for vector");
+        // A start past the stop selects nothing, as for a Python list.
+        return self[{start, std::max(start, stop)}];
+    });
+    def(cls, "__setitem__", [](C& self, size_t idx, T value) { self[idx] = value; });
+    def(cls, "__repr__", repr<C>);
 }
 
 template <class T, class Postfix>
@@ -95,18 +102,17 @@ void registerContainers(py::module_& m, Postfix postfix)
     py::class_<View> view(m, vecviewname.c_str());
     addVectorMethods(view);
 
-    py::class_<Matrix>(m, matname.c_str())
-        .def(py::init<size_t, size_t>())
-        .def("dim",
-             [](const Matrix& self, size_t idx) {
-                 if (idx > 1)
-                     throw std::runtime_error(Nubra::cat("dimension ", idx, " invalid for matrix"));
-                 return idx == 0 ? self.template dim<0>() : self.template dim<1>();
-             })
-        .def("numel", &Matrix::numel)
-        .def("__getitem__", [](const Matrix& self, Index idx) { return self[idx]; })
-        .def("__setitem__", [](Matrix& self, Index idx, T value) { self[idx] = value; })
-        .def("__repr__", repr<Matrix>);
+    py::class_<Matrix> matrix(m, matname.c_str());
+    matrix.def(py::init<size_t, size_t>());
+    def(matrix, "dim", [](const Matrix& self, size_t idx) {
+        if (idx > 1)
+            throw std::runtime_error(Nubra::cat("dimension ", idx, " invalid for matrix"));
+        return idx == 0 ? self.template dim<0>() : self.template dim<1>();
+    });
+    def(matrix, "numel", &Matrix::numel);
+    def(matrix, "__getitem__", [](const Matrix& self, Index idx) { return self[idx]; });
+    def(matrix, "__setitem__", [](Matrix& self, Index idx, T value) { self[idx] = value; });
+    def(matrix, "__repr__", repr<Matrix>);
 }
 
 } // namespace
@@ -118,5 +124,5 @@ PYBIND11_MODULE(nubracore, m)
         registerContainers<typename decltype(+hana::first(pair))::type>(m, hana::second(pair));
     });
     hana::for_each(operationsSet, [&](auto type) { registerOperations<typename decltype(type)::type>(m); });
-    Nubra::Python::installFastPaths(m, operationsSet);
+    Nubra::Python::install(m);
 }

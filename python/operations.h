@@ -9,7 +9,8 @@
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
 
-#include "dispatch.h"
+#include "instance.h"
+#include "kinds.h"
 #include "operations/axpy.h"
 #include "operations/copy.h"
 #include "operations/dot.h"
@@ -40,31 +41,31 @@ void registerOperations(py::module_& m)
         using T1 = typename decltype(c0)::type;
         constexpr bool matrix1 = TwoDimensional<T1>;
 
-        m.def("scale", [](T a, T1& x) { return scale(a, x); }, "scale an object");
+        def(m, "scale", [](T a, T1& x) { return scale(a, x); }, "scale an object");
         hana::for_each(containerSet<T>, [&](auto c1) {
             using T2 = typename decltype(c1)::type;
 
-            m.def("sum", [](const T1& x, T2& y) { return sum(x, y); }, "add objects");
-            m.def("dot", [](const T1& x, T2& y) { return dot(x, y); }, "dot product");
-            m.def("copy", [](const T1& x, T2& y) { return copy(x, y); }, "copy an object into another");
-            m.def("swap", [](T1& x, T2& y) { swap(x, y); }, "swap objects into another");
-            m.def("axpy", [](T a, const T1& x, T2& y) { return axpy(a, x, y); }, "axpy objects");
+            def(m, "sum", [](const T1& x, T2& y) { return sum(x, y); }, "add objects");
+            def(m, "dot", [](const T1& x, T2& y) { return dot(x, y); }, "dot product");
+            def(m, "copy", [](const T1& x, T2& y) { return copy(x, y); }, "copy an object into another");
+            def(m, "swap", [](T1& x, T2& y) { swap(x, y); }, "swap objects into another");
+            def(m, "axpy", [](T a, const T1& x, T2& y) { return axpy(a, x, y); }, "axpy objects");
             if constexpr (complex)
-                m.def("hdot", [](const T1& x, T2& y) { return hdot(x, y); }, "hermetian dot product");
+                def(m, "hdot", [](const T1& x, T2& y) { return hdot(x, y); }, "hermetian dot product");
             if constexpr (matrix1)
-                m.def("ls", [](const T1& A, T2& b) { ls(A, b); }, "ls");
+                def(m, "ls", [](const T1& A, T2& b) { ls(A, b); }, "ls");
             hana::for_each(containerSet<T>, [&](auto c2) {
                 using T3 = typename decltype(c2)::type;
                 constexpr bool mat_mat_mat = matrix1 && TwoDimensional<T2> && TwoDimensional<T3>;
 
                 if constexpr (mat_mat_mat) {
-                    m.def("gemm", [](T a, T b, const T1& A, const T2& X, T3& Y) { return gemm(a, b, A, X, Y); },
+                    def(m, "gemm", [](T a, T b, const T1& A, const T2& X, T3& Y) { return gemm(a, b, A, X, Y); },
                           "gemm");
-                    m.def("matmul", [](const T1& A, const T2& X, T3& Y) { return matmul(A, X, Y); }, "matmul");
+                    def(m, "matmul", [](const T1& A, const T2& X, T3& Y) { return matmul(A, X, Y); }, "matmul");
                 }
                 if constexpr (matrix1) {
-                    m.def("matvec", [](const T1& A, const T2& x, T3& y) { return matvec(A, x, y); }, "matvec");
-                    m.def("gemv", [](T a, T b, const T1& A, const T2& x, T3& y) { return gemv(a, b, A, x, y); },
+                    def(m, "matvec", [](const T1& A, const T2& x, T3& y) { return matvec(A, x, y); }, "matvec");
+                    def(m, "gemv", [](T a, T b, const T1& A, const T2& x, T3& y) { return gemv(a, b, A, x, y); },
                           "gemv");
                 }
             });

@@ -1,0 +1,246 @@
+#pragma once
+// Fast element access: `x[i]`, `x[i] = v` on vectors and views and
+// `m[i, j]`, `m[i, j] = v` on matrices go straight to the element, and a
+// model's set, get and run straight to its tensors, when the arguments are
+// exact ints, floats, complexes, lists and tuples; everything else goes to
+// the slots and functions pybind11 made, unchanged.
+//
+// Built on pybind11 2.10.3's internals: instances in the simple layout
+// (instance.h); the class's mp_subscript and mp_ass_subscript slots, which
+// it fills; the model's methods as instancemethod objects wrapping builtin
+// functions with no vectorcall. And on CPython's int layout: ob_size and
+// ob_digit in 3.11, the compact-value API from 3.12.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include <pybind11/pybind11.h>
+
+#include "fast_call.h"
+#include "instance.h"
+
+namespace Nubra::Python::fast {
+
+// The value of an exact int of one digit at most, which indices and
+// coordinates are in practice; false for any other object.
+inline bool smallInt(PyObject* object, long& value)
+{
+    if (!PyLong_CheckExact(object))
+        return false;
+#if PY_VERSION_HEX >= 0x030C0000
+    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(object)))
+        return false;
+    value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(object));
+#else
+    if (Py_SIZE(object) < -1 || Py_SIZE(object) > 1)
+        return false;
+    value = Py_SIZE(object) * static_cast<long>(reinterpret_cast<PyLongObject*>(object)->ob_digit[0]);
+#endif
+    return true;
+}
+
+template <class C>
+inline PyTypeObject* classOf = nullptr;
+template <class C>
+inline binaryfunc oldGetItem = nullptr;
+template <class C>
+inline objobjargproc oldSetItem = nullptr;
+
+// The native object of an instance of C's exact class, or null.
+template <class C>
+C* exactNativeOf(PyObject* self)
+{
+    return Py_TYPE(self) == classOf<C> ? nativeOf<C>(self) : nullptr;
+}
+
+// The storage position of the element key names in c, if key is an exact
+// int (a vector or view) or an exact pair of them (a matrix) inside it.
+template <class C>
+bool position(const C& c, PyObject* key, size_t& at)
+{
+    const auto index = [](PyObject* i, size_t& value) {
+        long small;
+        if (!smallInt(i, small) || small < 0)
+            return false;
+        value = small;
+        return true;
+    };
+    if constexpr (TwoDimensional<C>) {
+        size_t i, j;
+        if (!PyTuple_CheckExact(key) || PyTuple_GET_SIZE(key) != 2 || !index(PyTuple_GET_ITEM(key, 0), i)
+            || !index(PyTuple_GET_ITEM(key, 1), j) || i >= c.template dim<0>() || j >= c.template dim<1>())
+            return false;
+        at = i + j * c.template dim<0>();
+        return true;
+    } else {
+        return index(key, at) && at < c.numel();
+    }
+}
+
+template <class T>
+PyObject* toPython(T value)
+{
+    if constexpr (std::is_floating_point_v<T>)
+        return PyFloat_FromDouble(value);
+    else
+        return PyComplex_FromDoubles(value.real(), value.imag());
+}
+
+// An exact float or int (or complex, for a complex element) as pybind11's
+// casters would take it with conversion.
+template <class T>
+bool fromPython(PyObject* value, T& out)
+{
+    Py_complex z{0, 0};
+    if (PyFloat_CheckExact(value))
+        z.real = PyFloat_AS_DOUBLE(value);
+    else if (PyLong_CheckExact(value)) {
+        z.real = PyLong_AsDouble(value);
+        if (z.real == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return false;
+        }
+    } else if (!std::is_floating_point_v<T> && PyComplex_CheckExact(value))
+        z = PyComplex_AsCComplex(value);
+    else
+        return false;
+    if constexpr (std::is_floating_point_v<T>)
+        out = static_cast<T>(z.real);
+    else
+        out = T(static_cast<typename T::value_type>(z.real), static_cast<typename T::value_type>(z.imag));
+    return true;
+}
+
+template <class C>
+PyObject* getItem(PyObject* self, PyObject* key)
+{
+    size_t at;
+    if (const C* c = exactNativeOf<C>(self); c && position(*c, key, at))
+        return toPython(c->get()[at]);
+    return oldGetItem<C>(self, key);
+}
+
+template <class C>
+int setItem(PyObject* self, PyObject* key, PyObject* value)
+{
+    size_t at;
+    typename C::SampleType element;
+    if (value != nullptr)
+        if (C* c = exactNativeOf<C>(self); c && position(*c, key, at) && fromPython(value, element)) {
+            c->get()[at] = element;
+            return 0;
+        }
+    return oldSetItem<C>(self, key, value);
+}
+
+// The class of C, if its instances are in the simple layout.
+template <class C>
+PyTypeObject* simpleClass(std::string& whyNot)
+{
+    const pyd::type_info* info = pyd::get_type_info(typeid(C));
+    if (info == nullptr)
+        whyNot = "not registered";
+    else if (pyd::all_type_info(info->type).size() != 1 || info->holder_size_in_ptrs > pyd::instance_simple_holder_in_ptrs())
+        whyNot = "instances not in the simple layout";
+    else
+        return info->type;
+    return nullptr;
+}
+
+template <class C>
+std::string installElementAccess()
+{
+    std::string whyNot;
+    PyTypeObject* type = simpleClass<C>(whyNot);
+    if (type == nullptr)
+        return whyNot;
+    PyMappingMethods* mapping = type->tp_as_mapping;
+    if (mapping == nullptr || mapping->mp_subscript == nullptr || mapping->mp_ass_subscript == nullptr)
+        return "no subscript slots";
+    classOf<C> = type;
+    oldGetItem<C> = std::exchange(mapping->mp_subscript, getItem<C>);
+    oldSetItem<C> = std::exchange(mapping->mp_ass_subscript, setItem<C>);
+    return {};
+}
+
+// --- model ---------------------------------------------------------------------
+
+using Onnx::Model;
+
+// The float element that an exact int tensor index and a list or tuple of
+// exact int coordinates name, or null.
+template <class Find>
+float* element(PyObject* tensorIdx, PyObject* coordinates, Find find)
+{
+    long idx;
+    if (!smallInt(tensorIdx, idx) || idx < 0 || !(PyList_CheckExact(coordinates) || PyTuple_CheckExact(coordinates)))
+        return nullptr;
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(coordinates);
+    std::array<int64_t, 8> at;
+    if (count > static_cast<Py_ssize_t>(at.size()))
+        return nullptr;
+    PyObject** items = PySequence_Fast_ITEMS(coordinates);
+    for (Py_ssize_t d = 0; d < count; ++d) {
+        long coordinate;
+        if (!smallInt(items[d], coordinate))
+            return nullptr;
+        at[d] = coordinate;
+    }
+    const auto* view = find(idx);
+    return view ? view->find(at.data(), count) : nullptr;
+}
+
+inline PyObject* modelRun(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
+{
+    Model* model;
+    if (kwnames == nullptr && PyVectorcall_NARGS(nargsf) == 1 && (model = exactNativeOf<Model>(args[0])))
+        return translated([&] {
+            model->run();
+            return Py_NewRef(Py_None);
+        });
+    return dispatch(callable, args, PyVectorcall_NARGS(nargsf), kwnames);
+}
+
+inline PyObject* modelSet(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
+{
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    float value;
+    if (kwnames == nullptr && nargs == 4 && fromPython(args[3], value))
+        if (Model* model = exactNativeOf<Model>(args[0]))
+            if (float* at = element(args[1], args[2], [&](size_t i) { return model->findInput<float>(i); })) {
+                *at = value;
+                return Py_NewRef(Py_None);
+            }
+    return dispatch(callable, args, nargs, kwnames);
+}
+
+inline PyObject* modelGet(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
+{
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames == nullptr && nargs == 3)
+        if (Model* model = exactNativeOf<Model>(args[0]))
+            if (const float* at = element(args[1], args[2], [&](size_t i) { return model->findOutput<float>(i); }))
+                return PyFloat_FromDouble(*at);
+    return dispatch(callable, args, nargs, kwnames);
+}
+
+// Gives the model's method name the vectorcall given, if it is the function
+// object pybind11 made; otherwise says why not.
+inline std::string installModelMethod(PyTypeObject* type, const char* name, vectorcallfunc vectorcall)
+{
+    PyObject* method = PyDict_GetItemString(type->tp_dict, name);
+    if (method == nullptr || !PyInstanceMethod_Check(method))
+        return "not found";
+    PyObject* function = PyInstanceMethod_GET_FUNCTION(method);
+    if (recordsOf(function) == nullptr)
+        return "not a pybind11 function";
+    auto* cfunction = reinterpret_cast<PyCFunctionObject*>(function);
+    if (cfunction->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || cfunction->vectorcall != nullptr)
+        return "not called through a tuple and a dict";
+    cfunction->vectorcall = vectorcall;
+    return {};
+}
+
+} // namespace Nubra::Python::fast

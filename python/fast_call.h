@@ -1,0 +1,348 @@
+#pragma once
+// The fast call path: a call whose argument types alone decide which
+// overload pybind11 would choose, and in which pass, goes straight to that
+// overload's impl; every other call goes to pybind11's dispatcher as it
+// would without this path, so results, errors and messages stay the same.
+//
+// Built on pybind11 2.10.3's internals:
+//   - the function objects it makes: builtin functions with
+//     METH_VARARGS | METH_KEYWORDS and no vectorcall, whose m_self is the
+//     capsule of the function_record chain (kinds.h);
+//   - function_record: impl, next, nargs, args, is_method, is_constructor,
+//     is_operator, has_args, has_kwargs, signature;
+//   - detail::function_call, reference_cast_error,
+//     PYBIND11_TRY_NEXT_OVERLOAD, apply_exception_translators with the
+//     local and global translator lists, raise_from;
+//   - what its casters load with and without conversion: float from float,
+//     and from int or bool with conversion; complex from complex, and from
+//     int, bool or float with conversion; size_t from int or bool; slice from
+//     slice; a class from an instance of it;
+//   - the dispatcher's rules: a single overload is tried once with
+//     conversion; several are tried in order without conversion, then in
+//     order with conversion where they have an argument besides self; every
+//     argument of an overload is loaded before it is refused; a null result
+//     is reported as "Unable to convert function return value ...".
+// And on CPython's PyCFunctionObject (m_ml, vectorcall) and
+// PyCFunction_Type's tp_call.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pybind11/pybind11.h>
+
+#include "kinds.h"
+
+namespace Nubra::Python::fast {
+
+constexpr Py_ssize_t maxArgs = 5;
+inline PyObject* const tryNext = PYBIND11_TRY_NEXT_OVERLOAD;
+
+// Types whose loading into each kind of parameter is decided by the type
+// alone, without running code of the object's own: these builtins and the
+// module's classes (added at install).
+inline std::vector<PyTypeObject*> knownTypes = {&PyLong_Type,  &PyBool_Type,  &PyFloat_Type, &PyComplex_Type,
+                                                Py_TYPE(Py_None), &PyUnicode_Type, &PyBytes_Type, &PySlice_Type,
+                                                &PyTuple_Type, &PyList_Type};
+
+struct Slot {
+    Kind kind;
+    PyTypeObject* type; // of an instance parameter
+};
+
+enum class Outcome : uint8_t { accept, refuse, depends };
+
+// What a parameter does with an argument of exact type t: accept means it
+// loads unless the value decides otherwise (an int too large, an instance
+// never constructed), and then the call goes to the dispatcher after all.
+inline Outcome outcome(const Slot& slot, PyTypeObject* t, bool convert)
+{
+    const bool integer = t == &PyLong_Type || t == &PyBool_Type;
+    bool loads = false;
+    switch (slot.kind) {
+    case Kind::real:
+        loads = t == &PyFloat_Type || (convert && integer);
+        break;
+    case Kind::complex:
+        loads = t == &PyComplex_Type || (convert && (integer || t == &PyFloat_Type));
+        break;
+    case Kind::index:
+        loads = integer;
+        break;
+    case Kind::slice:
+        loads = t == &PySlice_Type;
+        break;
+    case Kind::instance:
+        loads = t == slot.type;
+        break;
+    case Kind::other:
+        return Outcome::depends;
+    }
+    return loads ? Outcome::accept : Outcome::refuse;
+}
+
+// Runs call(), turning a C++ exception into the Python error pybind11's
+// dispatcher would raise for it; null then.
+template <class Call>
+PyObject* translated(Call call)
+{
+    try {
+        return call();
+    } catch (py::error_already_set& e) {
+        e.restore();
+#ifdef __GLIBCXX__
+    } catch (abi::__forced_unwind&) {
+        throw;
+#endif
+    } catch (...) {
+        if (!pyd::apply_exception_translators(pyd::get_local_internals().registered_exception_translators)
+            && !pyd::apply_exception_translators(pyd::get_internals().registered_exception_translators))
+            PyErr_SetString(PyExc_SystemError, "Exception escaped from default exception translator!");
+    }
+    return nullptr;
+}
+
+// Calls impl as pybind11's dispatcher does; tryNext when the overload
+// refuses the arguments. Arguments of the known types load without
+// temporaries, so no loader_life_support frame is needed.
+inline PyObject* invoke(pyd::function_call& call)
+{
+    return translated([&]() -> PyObject* {
+        py::handle result;
+        try {
+            result = call.func.impl(call);
+        } catch (py::reference_cast_error&) {
+            return tryNext;
+        }
+        if (result)
+            return result.ptr();
+        std::string message = "Unable to convert function return value to a Python type! The signature was\n\t";
+        message += call.func.signature;
+        if (message.find("std::") != std::string::npos)
+            message += "\n\nDid you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
+                       "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
+                       "conversions are optional and require extra headers to be included\n"
+                       "when compiling your pybind11 module.";
+        if (PyErr_Occurred())
+            py::raise_from(PyExc_TypeError, message.c_str());
+        else
+            PyErr_SetString(PyExc_TypeError, message.c_str());
+        return nullptr;
+    });
+}
+
+// pybind11's dispatcher, reached as it is without a vectorcall: with a tuple
+// of the positional arguments and a dict of the keywords.
+inline PyObject* dispatch(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    auto positional = py::reinterpret_steal<py::object>(PyTuple_New(nargs));
+    if (!positional)
+        return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(positional.ptr(), i, Py_NewRef(args[i]));
+    py::object keywords;
+    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+        keywords = py::reinterpret_steal<py::object>(PyDict_New());
+        if (!keywords)
+            return nullptr;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
+            if (PyDict_SetItem(keywords.ptr(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0)
+                return nullptr;
+    }
+    if (Py_EnterRecursiveCall(" while calling a Python object"))
+        return nullptr;
+    PyObject* result = PyCFunction_Type.tp_call(callable, positional.ptr(), keywords.ptr());
+    Py_LeaveRecursiveCall();
+    return result;
+}
+
+struct Overload {
+    Overload(const pyd::function_record& record, std::vector<Slot> slots)
+        : slots(std::move(slots)), call(record, py::handle())
+    {
+        convertible = this->slots.size() > (record.is_method ? 1u : 0u);
+        call.args.reserve(maxArgs);
+        call.args_convert.reserve(maxArgs);
+    }
+
+    // Calls the overload, or tryNext when it refuses the arguments or is
+    // already running further up the stack (its call record is in use).
+    PyObject* operator()(PyObject* const* args, Py_ssize_t nargs, bool convert)
+    {
+        if (busy)
+            return tryNext;
+        struct Running {
+            bool& busy;
+            explicit Running(bool& busy) : busy(busy) { busy = true; }
+            ~Running() { busy = false; }
+        } running(busy);
+        call.args.assign(args, args + nargs); // within the reserved room: no allocation
+        call.args_convert.assign(nargs, convert);
+        call.parent = nargs > 0 ? args[0] : nullptr;
+        return invoke(call);
+    }
+
+    std::vector<Slot> slots;
+    bool convertible; // tried in the conversion pass
+    pyd::function_call call;
+    bool busy = false;
+};
+
+// Which overload, in which pass, pybind11 would load arguments of some
+// exact types into.
+struct Resolution {
+    bool found = false; // otherwise the dispatcher decides
+    bool cacheable = false; // decided by the types alone
+    uint16_t overload = 0;
+    bool convert = false;
+};
+
+// The overload chain of one function, with a cache of what argument types
+// decided. Only type-decided outcomes are cached, and a full cache evicts,
+// so unusual calls can't crowd out common ones.
+struct Function {
+    struct Entry {
+        std::array<PyTypeObject*, maxArgs> types{};
+        Py_ssize_t count = -1;
+        Resolution resolution;
+
+        bool holds(PyObject* const* args, Py_ssize_t nargs) const
+        {
+            if (count != nargs)
+                return false;
+            for (Py_ssize_t i = 0; i < nargs; ++i)
+                if (types[i] != Py_TYPE(args[i]))
+                    return false;
+            return true;
+        }
+    };
+    static constexpr size_t cacheSize = 64, probes = 4;
+
+    Resolution resolve(PyObject* const* args, Py_ssize_t nargs)
+    {
+        size_t hash = nargs;
+        for (Py_ssize_t i = 0; i < nargs; ++i)
+            hash = (hash ^ (reinterpret_cast<uintptr_t>(Py_TYPE(args[i])) >> 4)) * 0x9E3779B97F4A7C15u;
+        hash >>= 32;
+        for (size_t probe = 0; probe < probes; ++probe) {
+            Entry& entry = cache[(hash + probe) % cacheSize];
+            if (entry.holds(args, nargs))
+                return entry.resolution;
+            if (entry.count < 0)
+                break;
+        }
+        const Resolution resolution = decide(args, nargs);
+        if (resolution.cacheable) {
+            Entry* slot = &cache[hash % cacheSize];
+            for (size_t probe = 0; probe < probes; ++probe)
+                if (cache[(hash + probe) % cacheSize].count < 0) {
+                    slot = &cache[(hash + probe) % cacheSize];
+                    break;
+                }
+            slot->count = nargs;
+            for (Py_ssize_t i = 0; i < nargs; ++i)
+                slot->types[i] = Py_TYPE(args[i]);
+            slot->resolution = resolution;
+        }
+        return resolution;
+    }
+
+    // The overload and pass in which pybind11 would load arguments of these
+    // types, when the types alone decide it.
+    Resolution decide(PyObject* const* args, Py_ssize_t nargs) const
+    {
+        for (Py_ssize_t i = 0; i < nargs; ++i)
+            if (std::find(knownTypes.begin(), knownTypes.end(), Py_TYPE(args[i])) == knownTypes.end())
+                return {};
+        const bool overloaded = overloads.size() > 1;
+        for (const bool convert : {false, true}) {
+            if (!overloaded && !convert)
+                continue; // a single overload is tried once, with conversion
+            for (size_t k = 0; k < overloads.size(); ++k) {
+                const Overload& overload = overloads[k];
+                if (static_cast<Py_ssize_t>(overload.slots.size()) != nargs
+                    || (overloaded && convert && !overload.convertible))
+                    continue;
+                Outcome all = Outcome::accept;
+                for (Py_ssize_t i = 0; i < nargs; ++i) {
+                    const Outcome one = outcome(overload.slots[i], Py_TYPE(args[i]), convert);
+                    if (one == Outcome::depends)
+                        return {false, true};
+                    if (one == Outcome::refuse)
+                        all = Outcome::refuse;
+                }
+                if (all == Outcome::accept)
+                    return {true, true, static_cast<uint16_t>(k), convert};
+            }
+        }
+        return {false, true};
+    }
+
+    std::vector<Overload> overloads;
+    std::array<Entry, cacheSize> cache{};
+};
+
+// A copy of the function object's method definition that also leads to its
+// Function; the object's m_ml points to it.
+struct MethodDef {
+    PyMethodDef def;
+    Function* function;
+};
+
+inline PyObject* call(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
+{
+    Function& function = *reinterpret_cast<MethodDef*>(reinterpret_cast<PyCFunctionObject*>(callable)->m_ml)->function;
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
+        if (const Resolution resolution = function.resolve(args, nargs); resolution.found) {
+            if (Py_EnterRecursiveCall(" while calling a Python object"))
+                return nullptr;
+            PyObject* result = function.overloads[resolution.overload](args, nargs, resolution.convert);
+            Py_LeaveRecursiveCall();
+            if (result != tryNext)
+                return result;
+        }
+    return dispatch(callable, args, nargs, kwnames);
+}
+
+// Gives a function object of plain positional overloads the fast call, if
+// it is what this path was written for; otherwise leaves it as it is and
+// says why not.
+inline std::string install(PyObject* object)
+{
+    const pyd::function_record* records = recordsOf(object);
+    if (records == nullptr)
+        return "not a pybind11 function";
+    auto* cfunction = reinterpret_cast<PyCFunctionObject*>(object);
+    if (cfunction->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || cfunction->vectorcall != nullptr)
+        return "not called through a tuple and a dict";
+    auto function = std::make_unique<Function>();
+    for (const pyd::function_record* record = records; record != nullptr; record = record->next) {
+        if (record->is_constructor)
+            return "a constructor";
+        if (!record->args.empty() || record->has_args || record->has_kwargs || record->is_operator
+            || record->nargs > maxArgs)
+            return "an overload with named, variadic or more than 5 parameters";
+        const auto recorded = parametersOf.find(record);
+        if (recorded == parametersOf.end() || recorded->second.size() != record->nargs)
+            return "an overload registered without its parameter kinds";
+        std::vector<Slot> slots;
+        for (const Parameter& parameter : recorded->second) {
+            if (parameter.kind == Kind::other)
+                return "a parameter loaded by its value";
+            const pyd::type_info* info = parameter.kind == Kind::instance ? pyd::get_type_info(*parameter.type) : nullptr;
+            if (parameter.kind == Kind::instance && info == nullptr)
+                return "a parameter of an unregistered class";
+            slots.push_back({parameter.kind, info ? info->type : nullptr});
+        }
+        function->overloads.emplace_back(*record, std::move(slots));
+    }
+    cfunction->m_ml = &(new MethodDef{*cfunction->m_ml, function.release()})->def;
+    cfunction->vectorcall = call;
+    return {};
+}
+
+} // namespace Nubra::Python::fast
