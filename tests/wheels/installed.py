@@ -1,10 +1,12 @@
 """The installed module is the one imported, its libraries are the wheel's
-copies (Debian's are hidden), and it runs a model.
+copies (Debian's are hidden), it runs a model, and every fast path is on.
 
     python installed.py MODEL
 """
 
+import os
 import re
+import subprocess
 import sys
 import sysconfig
 from pathlib import Path
@@ -28,3 +30,8 @@ assert [model.get(0, [0, k]) for k in range(3)] == [0.0, 4.0, -4.0]
 v = nubracore.vecd(3)
 v[0], v[1] = 1.0, 2.0
 assert nubracore.dot(v, v) == 5.0
+
+report = subprocess.run([sys.executable, "-c", "import nubracore"], env=dict(os.environ, NUBRACORE_FAST_PATHS="report"),
+                        capture_output=True, text=True, check=True).stderr.splitlines()
+assert report[0] == "nubracore fast paths: on (pybind11 2.10.3, CPython %d.%d)" % sys.version_info[:2], report[0]
+assert len(report) > 1 and not [line for line in report if "none (" in line], report
