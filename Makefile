@@ -34,7 +34,7 @@ demo: bootstrap
 	@cmake --build $(BUILD) -j $(JOBS) --target nubracore
 	PYTHONPATH=$(BUILD) $(PYTHON) examples/tour.py
 
-bench: build
+bench: wheels
 	@cmake --build $(BUILD) --target ort_run
 	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_operations.py $(BUILD)
 	PYTHONPATH=$(BUILD) $(PYTHON) bench/bench_model.py $(BUILD)
