@@ -1,13 +1,16 @@
 """Seeded calls of the installed module, each written out with what it gave:
 the result, or the exception and its message, and the elements of every
-operand afterwards; before them, every docstring. Run by each interpreter,
+operand afterwards; before them, what got a fast path (the report past its
+first line, which names the versions) and every docstring. Run by each interpreter,
 the transcripts must be the same byte for byte. Needs nothing but the module.
 
     python transcript.py SEED MODEL OUT
 """
 
+import os
 import random
 import re
+import subprocess
 import sys
 
 import nubracore as nc
@@ -125,7 +128,8 @@ def calls(rng, pool, model):
 def main():
     seed, path, out = int(sys.argv[1]), sys.argv[2], sys.argv[3]
     rng = random.Random(seed)
-    lines = []
+    lines = subprocess.run([sys.executable, "-c", "import nubracore"], env=dict(os.environ, NUBRACORE_FAST_PATHS="report"),
+                           capture_output=True, text=True, check=True).stderr.splitlines()[1:]
     for name, thing in vars(nc).items():
         if not name.startswith("__"):
             lines.append(f"{name}: {thing.__doc__}")
