@@ -181,7 +181,8 @@ def write_wheel(root, dist_info, destination):
     files = sorted(p for p in root.rglob("*") if p.is_file())
     record = f"{dist_info}/RECORD"
     name = Path(destination) / f"nubracore-{VERSION}-{tag()}.whl"
-    with zipfile.ZipFile(name, "w", zipfile.ZIP_DEFLATED) as wheel:
+    partial = name.with_suffix(".partial")  # a reader never sees half a wheel
+    with zipfile.ZipFile(partial, "w", zipfile.ZIP_DEFLATED) as wheel:
         lines = []
         for path in files:
             data = path.read_bytes()
@@ -189,6 +190,7 @@ def write_wheel(root, dist_info, destination):
             wheel.write(path, arcname)
             lines.append(record_line(arcname, data))
         wheel.writestr(record, "".join(lines) + f"{record},,\n")
+    partial.replace(name)
     return name
 
 
