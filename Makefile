@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 MAKEFLAGS += --no-print-directory
 
-.PHONY: bootstrap build test demo bench bench-instructions sanitize clean
+.PHONY: bootstrap build wheels test demo bench bench-instructions sanitize clean
 
 bootstrap:
 	@$(TOP)/scripts/bootstrap
@@ -18,7 +18,17 @@ build: bootstrap
 	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# One wheel per interpreter (scripts/pythons; PYTHONS="..." overrides) into
+# dist/. Debian's interpreter shares the build folder of the tests.
+PYTHONS ?= $(shell scripts/pythons)
+
+wheels: build
+	@for python in $(PYTHONS); do \
+	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || true); \
+	    $$python scripts/wheel_backend.py dist $$folder || exit 1; \
+	done
+
+test: wheels
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The tour needs the module only.
@@ -27,7 +37,7 @@ demo: bootstrap
 	@cmake --build $(BUILD) -j $(JOBS) --target nubracore
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/examples/tour.py
 
-bench: build
+bench: wheels
 	@cmake --build $(BUILD) --target ort_run
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_operations.py $(BUILD)
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_model.py $(BUILD)
@@ -56,4 +66,4 @@ sanitize: bootstrap
 	    PYTHONPATH=$(abspath $(SANITIZE_BUILD)) $(PYTHON) -m pytest -q -p no:cacheprovider
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-py* dist

@@ -18,10 +18,8 @@ Writes BUILD/bench_overloads.png: per-call time by overload position.
 
 import json
 import os
-import re
 import subprocess
 import sys
-import timeit
 from pathlib import Path
 
 import numpy as np
@@ -29,83 +27,18 @@ import scipy.linalg.blas as blas
 import scipy.linalg.lapack as lapack
 
 import nubracore as nc
+from per_call import EMPTY, N, OPERATIONS, REPEATS, SHAPES, best, call, fill, overloads, positions
 
 SUFFIXES = "sdcz"
 DTYPES = dict(zip(SUFFIXES, (np.float32, np.float64, np.complex64, np.complex128)))
-REPEATS = 40  # rounds of the per-call measurements; the machine is shared and noisy
-N = 8  # elements per level-1 operand
-# Shapes of the containers of each operation; a vector takes the rows.
-SHAPES = {"level1": [(N, 1)] * 2, "ls": [(4, 2), (4, 1)], "gemv": [(4, 4), (4, 1), (4, 1)],
-          "matvec": [(4, 4), (4, 1), (4, 1)], "gemm": [(4, 4)] * 3, "matmul": [(4, 4)] * 3}
-# Operands of no elements: the routines cost next to nothing, the same at
-# every position, so the times are what the call itself costs.
-EMPTY = {"level1": [(0, 1)] * 2, "ls": [(0, 0), (1, 1)], "gemv": [(0, 0)] * 3, "matvec": [(0, 0)] * 3,
-         "gemm": [(0, 0)] * 3, "matmul": [(0, 0)] * 3}
-OPERATIONS = ["scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "ls", "gemm", "matmul", "matvec", "gemv"]
 results = []  # (target, measured, limit, met)
-
-
-def best(statements, number, repeats=REPEATS):
-    """Seconds per run of each statement, a (text, names) pair, best of the
-    rounds. The statements take turns within a round, so a busy moment of the
-    machine hits them all; each runs inline in timeit's loop."""
-    times = [float("inf")] * len(statements)
-    for _ in range(repeats):
-        for i, (text, names) in enumerate(statements):
-            times[i] = min(times[i], timeit.timeit(text, globals=names, number=number) / number)
-    return times
-
-
-def call(function, *args, **keywords):
-    """The statement that calls function with these arguments."""
-    names = {"f": function} | {f"a{i}": a for i, a in enumerate(args)} | keywords
-    given = [f"a{i}" for i in range(len(args))] + [f"{k}={k}" for k in keywords]
-    return f"f({', '.join(given)})", names
+TOP = Path(__file__).resolve().parent.parent
 
 
 def target(name, measured, limit, at_least=False):
     met = measured >= limit if at_least else measured <= limit
     results.append((name, measured, limit, met))
     return "met" if met else "MISSED"
-
-
-def overloads(name):
-    """The parameter types of each overload of nc.<name>, in chain order."""
-    for line in getattr(nc, name).__doc__.splitlines():
-        found = re.match(rf"\d+\. {name}\((.*)\) -> ", line)
-        if found:
-            yield [p.split(": ")[1] for p in found.group(1).split(", ")]
-
-
-def arguments(name, types, shapes):
-    """Arguments of one overload: scalars -1 (so repeated calls stay bounded)
-    and containers of the given shapes, in order."""
-    shapes = iter(shapes.get(name, shapes["level1"]))
-    args = []
-    for t in types:
-        if t in ("float", "complex"):
-            args.append(-1.0 if t == "float" else -1 + 0j)
-            continue
-        kind, suffix = t.split(".")[1][:-1], t[-1]
-        rows, cols = next(shapes)
-        if name == "ls" and cols > 1:  # an identity: gels leaves it and b as they were
-            args.append(getattr(nc, "mat" + suffix)(rows, cols))
-            for i in range(cols):
-                args[-1][i, i] = 1
-        elif kind == "mat":
-            args.append(fill(getattr(nc, "mat" + suffix)(rows, cols)))
-        elif kind == "view":
-            args.append(fill(getattr(nc, "vec" + suffix)(rows + 2))[1:rows + 1])
-        else:
-            args.append(fill(getattr(nc, "vec" + suffix)(rows)))
-    return args
-
-
-def fill(c):
-    rows = c.dim(0)
-    for i in range(c.numel()):
-        c[(i % rows, i // rows) if type(c).__name__.startswith("mat") else i] = 0.25 + 0.01 * i
-    return c
 
 
 def peer(name, s):
@@ -127,12 +60,6 @@ def peer(name, s):
             "matmul": lambda: call(f("gemm"), 1, A, X, beta=1, c=Y, overwrite_c=1),
             "matvec": lambda: call(f("gemv"), 1, A, u, beta=1, y=v, overwrite_y=1),
             "gemv": lambda: call(f("gemv"), -1, A, u, beta=-1, y=v, overwrite_y=1)}[name]()
-
-
-def positions(number, shapes):
-    """Seconds per call of every overload position of every operation."""
-    return {name: best([call(getattr(nc, name), *arguments(name, types, shapes)) for types in overloads(name)],
-                       number) for name in OPERATIONS}
 
 
 def per_call(build):
@@ -304,9 +231,32 @@ def chart(build, ours, before, scipy, suffixes):
     print(f"\nchart: {path}")
 
 
+def interpreters(build):
+    """The per-call figures on each interpreter the wheels are built for,
+    from its build folder (make wheels)."""
+    print("\nPer call on each interpreter, nanoseconds, best of the rounds: worst overload position with")
+    print(f"operands of {N} elements (dot: first / worst), element access on doubles")
+    print(f"{'CPython':8} {'dot':>9} {'axpy':>6} {'copy':>6} {'scale':>6} {'gemv':>6} {'v[i]':>6} {'v[i]=x':>6}"
+          f" {'m[i,j]':>6}")
+    for python in subprocess.run([TOP / "scripts/pythons"], capture_output=True, text=True).stdout.split():
+        version = subprocess.run([python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
+                                 capture_output=True, text=True).stdout.strip()
+        folder = Path(build) if python == sys.executable else TOP / f"build-py{version}"
+        if not list(folder.glob("nubracore.*.so")):
+            print(f"{version:8} (no module in {folder}: make wheels)")
+            continue
+        found = json.loads(subprocess.run([python, Path(__file__).with_name("per_call.py")], check=True,
+                                          capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=folder)).stdout)
+        t, e = found["positions"], found["elements"]
+        worst = [max(t[name]) * 1e9 for name in ("axpy", "copy", "scale", "gemv")]
+        print(f"{version:8} {t['dot'][0] * 1e9:4.0f} /{max(t['dot']) * 1e9:3.0f}" + "".join(f" {w:6.0f}" for w in worst)
+              + "".join(f" {e[k] * 1e9:6.0f}" for k in ("v[3]", "v[3] = x", "m[1, 2]")))
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     per_call(build)
+    interpreters(build)
     conversion()
     element_access()
     no_match()

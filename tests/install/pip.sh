@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Python package: pip installs a clone of the repository (its committed
-# state) into a new venv, offline; with the clone gone, the module runs a
-# model from another folder, reports its version, and mypy finds its stubs;
-# pip uninstall then leaves nothing behind.
+# state) into a new plain venv, offline, with nothing but pip in it; with the
+# clone gone, the module runs a model from another folder, reports its
+# version, and mypy finds its stubs; pip uninstall then leaves nothing
+# behind. An editable install is refused with the reason.
 #   pip.sh SOURCE VERSION
 set -euo pipefail
 source=$(realpath "$1") version=$2
@@ -10,8 +11,13 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 git clone --quiet "$source" "$tmp/clone"
-/usr/bin/python3 -m venv --system-site-packages "$tmp/venv"
-"$tmp/venv/bin/pip" install --quiet --no-build-isolation --no-index "$tmp/clone"
+/usr/bin/python3 -m venv "$tmp/venv"
+if "$tmp/venv/bin/pip" install --no-index -e "$tmp/clone" > "$tmp/editable.out" 2>&1; then
+    echo "pip install -e was not refused"
+    exit 1
+fi
+grep -q "nubracore has no editable install" "$tmp/editable.out" || { cat "$tmp/editable.out"; exit 1; }
+"$tmp/venv/bin/pip" install --quiet --no-index "$tmp/clone"
 cp "$source/examples/models/nearest_centroid.onnx" "$tmp"
 rm -rf "$tmp/clone"
 

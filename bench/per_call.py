@@ -1,0 +1,101 @@
+"""Per-call timing of nubracore's calls at every overload position, and of
+element access, with nothing but the module: what bench_operations.py
+measures on Debian's interpreter, and also on every other interpreter the
+wheels are built for. Run as a script, prints the times as JSON.
+
+    PYTHONPATH=build-py3.12 python3.12 bench/per_call.py
+"""
+
+import json
+import re
+import timeit
+
+import nubracore as nc
+
+REPEATS = 40  # rounds of the per-call measurements; the machine is shared and noisy
+N = 8  # elements per level-1 operand
+# Shapes of the containers of each operation; a vector takes the rows.
+SHAPES = {"level1": [(N, 1)] * 2, "ls": [(4, 2), (4, 1)], "gemv": [(4, 4), (4, 1), (4, 1)],
+          "matvec": [(4, 4), (4, 1), (4, 1)], "gemm": [(4, 4)] * 3, "matmul": [(4, 4)] * 3}
+# Operands of no elements: the routines cost next to nothing, the same at
+# every position, so the times are what the call itself costs.
+EMPTY = {"level1": [(0, 1)] * 2, "ls": [(0, 0), (1, 1)], "gemv": [(0, 0)] * 3, "matvec": [(0, 0)] * 3,
+         "gemm": [(0, 0)] * 3, "matmul": [(0, 0)] * 3}
+OPERATIONS = ["scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "ls", "gemm", "matmul", "matvec", "gemv"]
+
+
+def best(statements, number, repeats=REPEATS):
+    """Seconds per run of each statement, a (text, names) pair, best of the
+    rounds. The statements take turns within a round, so a busy moment of the
+    machine hits them all; each runs inline in timeit's loop."""
+    times = [float("inf")] * len(statements)
+    for _ in range(repeats):
+        for i, (text, names) in enumerate(statements):
+            times[i] = min(times[i], timeit.timeit(text, globals=names, number=number) / number)
+    return times
+
+
+def call(function, *args, **keywords):
+    """The statement that calls function with these arguments."""
+    names = {"f": function} | {f"a{i}": a for i, a in enumerate(args)} | keywords
+    given = [f"a{i}" for i in range(len(args))] + [f"{k}={k}" for k in keywords]
+    return f"f({', '.join(given)})", names
+
+
+def overloads(name):
+    """The parameter types of each overload of nc.<name>, in chain order."""
+    for line in getattr(nc, name).__doc__.splitlines():
+        found = re.match(rf"\d+\. {name}\((.*)\) -> ", line)
+        if found:
+            yield [p.split(": ")[1] for p in found.group(1).split(", ")]
+
+
+def arguments(name, types, shapes):
+    """Arguments of one overload: scalars -1 (so repeated calls stay bounded)
+    and containers of the given shapes, in order."""
+    shapes = iter(shapes.get(name, shapes["level1"]))
+    args = []
+    for t in types:
+        if t in ("float", "complex"):
+            args.append(-1.0 if t == "float" else -1 + 0j)
+            continue
+        kind, suffix = t.split(".")[1][:-1], t[-1]
+        rows, cols = next(shapes)
+        if name == "ls" and cols > 1:  # an identity: gels leaves it and b as they were
+            args.append(getattr(nc, "mat" + suffix)(rows, cols))
+            for i in range(cols):
+                args[-1][i, i] = 1
+        elif kind == "mat":
+            args.append(fill(getattr(nc, "mat" + suffix)(rows, cols)))
+        elif kind == "view":
+            args.append(fill(getattr(nc, "vec" + suffix)(rows + 2))[1:rows + 1])
+        else:
+            args.append(fill(getattr(nc, "vec" + suffix)(rows)))
+    return args
+
+
+def fill(c):
+    rows = c.dim(0)
+    for i in range(c.numel()):
+        c[(i % rows, i // rows) if type(c).__name__.startswith("mat") else i] = 0.25 + 0.01 * i
+    return c
+
+
+def positions(number, shapes):
+    """Seconds per call of every overload position of every operation."""
+    return {name: best([call(getattr(nc, name), *arguments(name, types, shapes)) for types in overloads(name)],
+                       number) for name in OPERATIONS}
+
+
+ELEMENTS = ["v[3]", "v[3] = x", "m[1, 2]", "m[1, 2] = x"]
+
+
+def elements(s):
+    """Seconds per element access of each of ELEMENTS, on scalar type s."""
+    names = {"v": fill(getattr(nc, "vec" + s)(N)), "m": fill(getattr(nc, "mat" + s)(4, 4)),
+             "x": 1.5 if s in "sd" else 1.5 + 0j}
+    return dict(zip(ELEMENTS, best([(text, names) for text in ELEMENTS], 5000)))
+
+
+if __name__ == "__main__":
+    print(json.dumps({"positions": positions(1000, SHAPES), "elements": elements("d")}))
