@@ -42,8 +42,6 @@ inline bool smallInt(PyObject* object, long& value)
 }
 
 template <class C>
-inline PyTypeObject* classOf = nullptr;
-template <class C>
 inline binaryfunc oldGetItem = nullptr;
 template <class C>
 inline objobjargproc oldSetItem = nullptr;
@@ -52,7 +50,7 @@ inline objobjargproc oldSetItem = nullptr;
 template <class C>
 C* exactNativeOf(PyObject* self)
 {
-    return Py_TYPE(self) == classOf<C> ? nativeOf<C>(self) : nullptr;
+    return Py_TYPE(self) == simpleLayoutClass<C> ? nativeOf<C>(self) : nullptr;
 }
 
 // The storage position of the element key names in c, if key is an exact
@@ -159,7 +157,6 @@ std::string installElementAccess()
     PyMappingMethods* mapping = type->tp_as_mapping;
     if (mapping == nullptr || mapping->mp_subscript == nullptr || mapping->mp_ass_subscript == nullptr)
         return "no subscript slots";
-    classOf<C> = type;
     oldGetItem<C> = std::exchange(mapping->mp_subscript, getItem<C>);
     oldSetItem<C> = std::exchange(mapping->mp_ass_subscript, setItem<C>);
     return {};

@@ -136,8 +136,9 @@ inline PyObject* invoke(pyd::function_call& call)
 }
 
 // pybind11's dispatcher, meth, reached as CPython would reach it: with a
-// tuple of the positional arguments and a dict of the keywords.
-inline PyObject* dispatch(PyCFunctionWithKeywords meth, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+// tuple of the positional arguments and a dict of the keywords. Kept out of
+// line, off the fast path.
+[[gnu::noinline]] inline PyObject* dispatch(PyCFunctionWithKeywords meth, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames)
 {
     auto positional = py::reinterpret_steal<py::object>(PyTuple_New(nargs));
@@ -174,7 +175,7 @@ struct Overload {
     {
         convertible = this->slots.size() > (record.is_method ? 1u : 0u);
         call.args.resize(this->slots.size());
-        call.args_convert.resize(this->slots.size());
+        call.args_convert.resize(this->slots.size(), false);
     }
 
     // Calls the overload with as many arguments as it has parameters, or
@@ -189,10 +190,14 @@ struct Overload {
             explicit Running(bool& busy) : busy(busy) { busy = true; }
             ~Running() { busy = false; }
         } running(busy);
-        std::copy(args, args + slots.size(), call.args.begin());
-        if (!call.args_convert.empty() && call.args_convert.front() != convert)
+        py::handle* to = call.args.data();
+        for (size_t i = 0; i < slots.size(); ++i)
+            to[i] = args[i];
+        if (convert != converting) {
             std::fill(call.args_convert.begin(), call.args_convert.end(), convert);
-        call.parent = call.args.empty() ? nullptr : args[0];
+            converting = convert;
+        }
+        call.parent = slots.empty() ? nullptr : args[0];
         return invoke(call);
     }
 
@@ -200,6 +205,7 @@ struct Overload {
     bool convertible; // tried in the conversion pass
     pyd::function_call call;
     bool busy = false;
+    bool converting = false; // what call.args_convert holds
 };
 
 // Which overload, in which pass, pybind11 would load arguments of some
@@ -306,10 +312,9 @@ inline PyObject* call(Function& function, PyObject* const* args, Py_ssize_t narg
 {
     if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
         if (const Resolution resolution = function.resolve(args, nargs); resolution.found) {
-            if (Py_EnterRecursiveCall(" while calling a Python object"))
-                return nullptr;
+            // No recursion check, as none in CPython's specialised calls of
+            // C functions: Python code the overload runs checks its depth.
             PyObject* result = function.overloads[resolution.overload](args, resolution.convert);
-            Py_LeaveRecursiveCall();
             if (result != tryNext)
                 return result;
         }

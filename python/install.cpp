@@ -87,11 +87,15 @@ void installFastPaths(const py::module_& m, Report& report)
 {
     const std::vector<PyTypeObject*> classes = classesOf(m);
     fast::knownTypes.insert(fast::knownTypes.end(), classes.begin(), classes.end());
+    forEachClass([](auto c) {
+        using C = typename decltype(c)::type;
+        std::string whyNot;
+        simpleLayoutClass<C> = fast::simpleClass<C>(whyNot);
+    });
 
     // The model's methods first: they have paths of their own.
     std::string whyNot;
     if (PyTypeObject* type = fast::simpleClass<Onnx::Model>(whyNot)) {
-        fast::classOf<Onnx::Model> = type;
         report["model.run"] = outcome(fast::installModelMethod(type, "run", fast::modelRun), "model access");
         report["model.set"] = outcome(fast::installModelMethod(type, "set", fast::modelSet), "model access");
         report["model.get"] = outcome(fast::installModelMethod(type, "get", fast::modelGet), "model access");

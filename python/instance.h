@@ -44,6 +44,11 @@ T* nativeOf(PyObject* self)
     return instance->simple_holder_constructed ? static_cast<T*>(instance->simple_value_holder[0]) : nullptr;
 }
 
+// T's class, where the fast paths found its instances in the simple layout
+// (install.cpp); null otherwise.
+template <class T>
+inline PyTypeObject* simpleLayoutClass = nullptr;
+
 // The caster of the module's classes. It loads only constructed instances,
 // and never None (which pybind11 would pass as a null `self` to methods
 // bound as member functions), and it looks its class up once rather than
@@ -60,11 +65,10 @@ public:
 
     bool load(py::handle src, bool convert)
     {
-        if (typeinfo == nullptr)
-            return false; // the class isn't registered
-        if (Py_TYPE(src.ptr()) == typeinfo->type && reinterpret_cast<pyd::instance*>(src.ptr())->simple_layout)
+        if (Py_TYPE(src.ptr()) == simpleLayoutClass<T>)
             return (value = nativeOf<T>(src.ptr())) != nullptr;
-        return !src.is_none() && constructed(src, typeinfo) && pyd::type_caster_generic::load(src, convert);
+        return typeinfo != nullptr && !src.is_none() && constructed(src, typeinfo)
+               && pyd::type_caster_generic::load(src, convert);
     }
 
     operator T*() { return static_cast<T*>(value); }

@@ -3,7 +3,8 @@
 // is a new instance that nothing looks up by address, so it needs no
 // registry entry; freeing it needs none of pybind11's general teardown (the
 // registry, keep-alive patients, saving the error state: a container's
-// destructor can't raise). Freed instances of a class are kept for reuse.
+// destructor can't raise). Freed instances of a class are kept for reuse,
+// with the memory of their native objects.
 //
 // Built on pybind11 2.10.3's detail::instance: the simple layout (value
 // pointer, then the holder), and its flags owned, simple_layout,
@@ -13,6 +14,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include <pybind11/pybind11.h>
 
@@ -28,10 +30,15 @@ inline PyTypeObject* registryFree = nullptr;
 template <class T>
 inline destructor pybind11Dealloc = nullptr;
 
-// Up to 16 freed instances of T's exact class, ready for reuse.
+// Up to 16 freed instances of T's exact class, each with the memory of the
+// native object it held, ready for reuse.
 template <class T>
 struct FreeList {
-    std::array<PyObject*, 16> items;
+    struct Item {
+        PyObject* self;
+        void* native;
+    };
+    std::array<Item, 16> items;
     size_t count = 0;
 };
 template <class T>
@@ -41,25 +48,31 @@ inline FreeList<T> freeList;
 template <class T>
 PyObject* makeResult(T&& value)
 {
-    static_assert(sizeof(std::unique_ptr<T>) == sizeof(void*));
+    static_assert(sizeof(std::unique_ptr<T>) == sizeof(void*) && std::is_nothrow_move_constructible_v<T>);
     PyTypeObject* type = registryFree<T>;
     PyObject* self;
+    T* native;
     if (freeList<T>.count > 0) {
-        self = freeList<T>.items[--freeList<T>.count];
+        const auto [reused, memory] = freeList<T>.items[--freeList<T>.count];
+        self = reused;
         std::memset(self, 0, type->tp_basicsize);
         PyObject_Init(self, type);
-    } else if ((self = type->tp_alloc(type, 0)) == nullptr)
-        return nullptr;
+        native = new (memory) T(std::move(value));
+    } else {
+        if ((self = type->tp_alloc(type, 0)) == nullptr)
+            return nullptr;
+        try {
+            native = new T(std::move(value));
+        } catch (...) {
+            Py_DECREF(self);
+            throw;
+        }
+    }
     auto* instance = reinterpret_cast<pyd::instance*>(self);
     instance->simple_layout = true;
     instance->owned = true;
-    try {
-        instance->simple_value_holder[0] = new T(std::move(value));
-    } catch (...) {
-        Py_DECREF(self);
-        throw;
-    }
-    new (&instance->simple_value_holder[1]) std::unique_ptr<T>(static_cast<T*>(instance->simple_value_holder[0]));
+    instance->simple_value_holder[0] = native;
+    new (&instance->simple_value_holder[1]) std::unique_ptr<T>(native);
     instance->simple_holder_constructed = true;
     return self;
 }
@@ -74,13 +87,17 @@ void deallocate(PyObject* self)
         return pybind11Dealloc<T>(self);
     if (instance->weakrefs != nullptr)
         PyObject_ClearWeakRefs(self);
-    if (instance->simple_holder_constructed)
-        std::destroy_at(reinterpret_cast<std::unique_ptr<T>*>(&instance->simple_value_holder[1]));
     PyTypeObject* type = Py_TYPE(self);
-    if (type == registryFree<T> && freeList<T>.count < freeList<T>.items.size())
-        freeList<T>.items[freeList<T>.count++] = self;
-    else
+    T* native = nullptr;
+    if (instance->simple_holder_constructed)
+        native = reinterpret_cast<std::unique_ptr<T>*>(&instance->simple_value_holder[1])->release();
+    if (native != nullptr && type == registryFree<T> && freeList<T>.count < freeList<T>.items.size()) {
+        std::destroy_at(native);
+        freeList<T>.items[freeList<T>.count++] = {self, native};
+    } else {
+        delete native;
         type->tp_free(self);
+    }
     Py_DECREF(type);
 }
 
