@@ -20,12 +20,12 @@ build: bootstrap
 
 # One wheel per interpreter (scripts/pythons; PYTHONS="..." overrides) into
 # dist/. Debian's interpreter shares the build folder of the tests.
-PYTHONS ?= $(shell scripts/pythons)
+PYTHONS ?= $(shell $(TOP)/scripts/pythons)
 
 wheels: build
 	@for python in $(PYTHONS); do \
 	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || true); \
-	    $$python scripts/wheel_backend.py dist $$folder || exit 1; \
+	    $$python $(TOP)/scripts/wheel_backend.py $(TOP)/dist $$folder || exit 1; \
 	done
 
 test: wheels
@@ -47,7 +47,7 @@ bench: wheels
 bench-instructions: bootstrap
 	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS) --target nubracore floor
-	PYTHONPATH=$(BUILD):$(BUILD)/bench $(PYTHON) bench/bench_instructions.py
+	PYTHONPATH=$(BUILD):$(BUILD)/bench $(PYTHON) $(TOP)/bench/bench_instructions.py
 
 # The C++ tests and the Python tests against a build with AddressSanitizer
 # and UndefinedBehaviorSanitizer; any report fails the run. The interpreter
@@ -66,4 +66,4 @@ sanitize: bootstrap
 	    PYTHONPATH=$(abspath $(SANITIZE_BUILD)) $(PYTHON) -m pytest -q -p no:cacheprovider
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) build-py* dist
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TOP)/build-py* $(TOP)/dist
