@@ -147,13 +147,10 @@ PyTypeObject* simpleClass(std::string& whyNot)
     return nullptr;
 }
 
+// Gives the class of C, in the simple layout, the element access above.
 template <class C>
-std::string installElementAccess()
+std::string installElementAccess(PyTypeObject* type)
 {
-    std::string whyNot;
-    PyTypeObject* type = simpleClass<C>(whyNot);
-    if (type == nullptr)
-        return whyNot;
     PyMappingMethods* mapping = type->tp_as_mapping;
     if (mapping == nullptr || mapping->mp_subscript == nullptr || mapping->mp_ass_subscript == nullptr)
         return "no subscript slots";

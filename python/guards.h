@@ -8,14 +8,17 @@
 //     without the registry need it from here.
 //
 // Built on CPython's type slots (tp_free, compared by __class__ assignment)
-// and on pybind11 2.10.3's constructor function objects (fast_call.h).
+// and, with the fast paths, on pybind11 2.10.3's constructor function
+// objects (fast_call.h).
 
 #include <string>
 
 #include <pybind11/pybind11.h>
 
-#include "fast_call.h"
 #include "instance.h"
+#if NUBRA_FAST_PATHS
+#include "fast_call.h"
+#endif
 
 namespace Nubra::Python {
 
@@ -35,6 +38,7 @@ void guardClass(PyTypeObject* type)
     type->tp_free = freeInstance<C>;
 }
 
+#if NUBRA_FAST_PATHS
 // Ignores __init__ on an instance that already holds a native object.
 inline PyObject* initOnce(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
 {
@@ -66,5 +70,6 @@ inline std::string guardInit(PyTypeObject* type)
     cfunction->vectorcall = initOnce;
     return {};
 }
+#endif
 
 } // namespace Nubra::Python
