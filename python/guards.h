@@ -16,6 +16,7 @@
 #include <pybind11/pybind11.h>
 
 #include "instance.h"
+#include "switch.h"
 #if NUBRA_FAST_PATHS
 #include "fast_call.h"
 #endif
