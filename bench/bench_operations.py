@@ -170,7 +170,7 @@ def crowded_cache():
 
 
 def throughput():
-    print("\nThroughput, best of 5 (gemv 2048x2048: of 20); ratio = nubracore / scipy >= 0.97 (gemv 2048x2048:")
+    print("\nThroughput, best of 5 (gemv 2048x2048: of 4 x 5 on fresh operands); ratio = nubracore / scipy >= 0.97 (gemv 2048x2048:")
     print(">= 1.0, time <= scipy's on numpy arrays, which get huge pages)")
     print(f"{'op':15} {'type':4} {'unit':8} {'nubracore':>10} {'scipy':>8} {'numpy':>8} {'ratio':>6}")
     for s in SUFFIXES:
@@ -189,12 +189,18 @@ def throughput():
         rows.append(("gemm 1024x1024", "GFLOP/s", *(2 * c * n**3 / t / 1e9 for t in times)))
         del A, X, Y, a, x, y
 
-        for n, rounds in ((2048, 20), (4096, 5)):
-            A, u, v, a, x, y = mat(n, n), vec(n), vec(n), zeros(n, n), zeros(n), zeros(n)
-            times = best([call(nc.gemv, one, one, A, u, v), call(gemv, one, a, x, beta=one, y=y, overwrite_y=1),
-                          call(np.dot, a, x, out=y)], 10, rounds)
+        # Each side's best over fresh operands, 5 rounds each: how fast a
+        # gemv kernel runs depends on where A, x and y lie relative to one
+        # another (complex float by up to 20% for scipy's and for ours).
+        for n, placements in ((2048, 4), (4096, 1)):
+            times = [float("inf")] * 3
+            for _ in range(placements):
+                A, u, v, a, x, y = mat(n, n), vec(n), vec(n), zeros(n, n), zeros(n), zeros(n)
+                fresh = best([call(nc.gemv, one, one, A, u, v), call(gemv, one, a, x, beta=one, y=y, overwrite_y=1),
+                              call(np.dot, a, x, out=y)], 10, 5)
+                times = [min(t, f) for t, f in zip(times, fresh)]
+                del A, a
             rows.append((f"gemv {n}x{n}", "GFLOP/s", *(2 * c * n**2 / t / 1e9 for t in times)))
-            del A, a
 
         n = 10**6
         u, v, x, y = vec(n), vec(n), zeros(n), zeros(n)
