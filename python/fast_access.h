@@ -133,20 +133,6 @@ int setItem(PyObject* self, PyObject* key, PyObject* value)
     return oldSetItem<C>(self, key, value);
 }
 
-// The class of C, if its instances are in the simple layout.
-template <class C>
-PyTypeObject* simpleClass(std::string& whyNot)
-{
-    const pyd::type_info* info = pyd::get_type_info(typeid(C));
-    if (info == nullptr)
-        whyNot = "not registered";
-    else if (pyd::all_type_info(info->type).size() != 1 || info->holder_size_in_ptrs > pyd::instance_simple_holder_in_ptrs())
-        whyNot = "instances not in the simple layout";
-    else
-        return info->type;
-    return nullptr;
-}
-
 // Gives the class of C, in the simple layout, the element access above.
 template <class C>
 std::string installElementAccess(PyTypeObject* type)
@@ -224,16 +210,10 @@ inline PyObject* modelGet(PyObject* callable, PyObject* const* args, size_t narg
 // object pybind11 made; otherwise says why not.
 inline std::string installModelMethod(PyTypeObject* type, const char* name, vectorcallfunc vectorcall)
 {
-    PyObject* method = PyDict_GetItemString(type->tp_dict, name);
-    if (method == nullptr || !PyInstanceMethod_Check(method))
-        return "not found";
-    PyObject* function = PyInstanceMethod_GET_FUNCTION(method);
-    if (recordsOf(function) == nullptr)
-        return "not a pybind11 function";
-    auto* cfunction = reinterpret_cast<PyCFunctionObject*>(function);
-    if (cfunction->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || cfunction->vectorcall != nullptr)
-        return "not called through a tuple and a dict";
-    cfunction->vectorcall = vectorcall;
+    PyCFunctionObject* method = methodAsMade(type, name);
+    if (method == nullptr)
+        return "no method of pybind11's";
+    method->vectorcall = vectorcall;
     return {};
 }
 

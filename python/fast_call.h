@@ -22,8 +22,8 @@
 //     order with conversion where they have an argument besides self; every
 //     argument of an overload is loaded before it is refused; a null result
 //     is reported as "Unable to convert function return value ...".
-// And on CPython's PyCFunctionObject (m_ml, vectorcall) and
-// PyCFunction_Type's tp_call.
+// And on CPython's PyCFunctionObject (m_ml, m_self, vectorcall) and its
+// METH_FASTCALL | METH_KEYWORDS calling convention.
 
 #include <algorithm>
 #include <array>
@@ -160,6 +160,24 @@ inline PyObject* invoke(pyd::function_call& call)
     PyObject* result = meth(self, positional.ptr(), keywords.ptr());
     Py_LeaveRecursiveCall();
     return result;
+}
+
+// A function object as pybind11 made it, called through a tuple and a dict,
+// with no vectorcall yet; null for anything else.
+inline PyCFunctionObject* asMade(PyObject* object)
+{
+    auto* function = reinterpret_cast<PyCFunctionObject*>(object);
+    if (recordsOf(object) == nullptr || function->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS)
+        || function->vectorcall != nullptr)
+        return nullptr;
+    return function;
+}
+
+// The method name of a class, as pybind11 made it, or null.
+inline PyCFunctionObject* methodAsMade(PyTypeObject* type, const char* name)
+{
+    PyObject* method = PyDict_GetItemString(type->tp_dict, name);
+    return method != nullptr && PyInstanceMethod_Check(method) ? asMade(PyInstanceMethod_GET_FUNCTION(method)) : nullptr;
 }
 
 // The dispatcher of a function object that pybind11 made, as it made it.
@@ -360,17 +378,15 @@ inline std::string install(PyObject* object)
     static constexpr auto fastEntries = entries(std::make_index_sequence<maxFunctions>());
     static size_t installed = 0;
     const pyd::function_record* records = recordsOf(object);
-    if (records == nullptr)
-        return "not a pybind11 function";
-    auto* cfunction = reinterpret_cast<PyCFunctionObject*>(object);
-    if (cfunction->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || cfunction->vectorcall != nullptr)
-        return "not called through a tuple and a dict";
+    if (records != nullptr && records->is_constructor)
+        return "a constructor";
+    PyCFunctionObject* cfunction = asMade(object);
+    if (cfunction == nullptr)
+        return "not a function object as pybind11 makes them";
     if (installed == maxFunctions)
         return "more than " + std::to_string(maxFunctions) + " functions";
     auto function = std::make_unique<Function>();
     for (const pyd::function_record* record = records; record != nullptr; record = record->next) {
-        if (record->is_constructor)
-            return "a constructor";
         if (!record->args.empty() || record->has_args || record->has_kwargs || record->is_operator
             || record->nargs > maxArgs)
             return "an overload with named, variadic or more than 5 parameters";

@@ -59,16 +59,11 @@ inline std::string guardInit(PyTypeObject* type)
 {
     if (type->tp_init == reinterpret_cast<PyTypeObject*>(pyd::get_internals().instance_base)->tp_init)
         return {};
-    PyObject* method = PyDict_GetItemString(type->tp_dict, "__init__");
-    if (method == nullptr || !PyInstanceMethod_Check(method))
+    PyCFunctionObject* init = fast::methodAsMade(type, "__init__");
+    const pyd::function_record* record = init ? recordsOf(reinterpret_cast<PyObject*>(init)) : nullptr;
+    if (record == nullptr || !record->is_constructor || record->scope.ptr() != reinterpret_cast<PyObject*>(type))
         return "no __init__ of pybind11's";
-    PyObject* function = PyInstanceMethod_GET_FUNCTION(method);
-    const pyd::function_record* record = recordsOf(function);
-    auto* cfunction = reinterpret_cast<PyCFunctionObject*>(function);
-    if (record == nullptr || !record->is_constructor || record->scope.ptr() != reinterpret_cast<PyObject*>(type)
-        || cfunction->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || cfunction->vectorcall != nullptr)
-        return "no __init__ of pybind11's";
-    cfunction->vectorcall = initOnce;
+    init->vectorcall = initOnce;
     return {};
 }
 #endif

@@ -31,6 +31,20 @@ std::vector<PyTypeObject*> classesOf(const py::module_& m)
     return classes;
 }
 
+// The class of C, if its instances are in the simple layout.
+template <class C>
+PyTypeObject* simpleClass(std::string& whyNot)
+{
+    const pyd::type_info* info = pyd::get_type_info(typeid(C));
+    if (info == nullptr)
+        whyNot = "not registered";
+    else if (pyd::all_type_info(info->type).size() != 1 || info->holder_size_in_ptrs > pyd::instance_simple_holder_in_ptrs())
+        whyNot = "instances not in the simple layout";
+    else
+        return info->type;
+    return nullptr;
+}
+
 // Calls f with each container class and the model class as C++ types.
 template <class F>
 void forEachClass(F f)
@@ -97,7 +111,7 @@ void installFastPaths(const py::module_& m, Report& report)
     forEachClass([&](auto c) {
         using C = typename decltype(c)::type;
         std::string whyNot;
-        PyTypeObject* type = simpleLayoutClass<C> = fast::simpleClass<C>(whyNot);
+        PyTypeObject* type = simpleLayoutClass<C> = simpleClass<C>(whyNot);
         if (type == nullptr)
             report[py::type_id<C>()] = "none (" + whyNot + ")";
         else if constexpr (std::is_same_v<C, Onnx::Model>) {

@@ -60,13 +60,13 @@ void registerOperations(py::module_& m)
 
                 if constexpr (mat_mat_mat) {
                     def(m, "gemm", [](T a, T b, const T1& A, const T2& X, T3& Y) { return gemm(a, b, A, X, Y); },
-                          "gemm");
+                        "gemm");
                     def(m, "matmul", [](const T1& A, const T2& X, T3& Y) { return matmul(A, X, Y); }, "matmul");
                 }
                 if constexpr (matrix1) {
                     def(m, "matvec", [](const T1& A, const T2& x, T3& y) { return matvec(A, x, y); }, "matvec");
                     def(m, "gemv", [](T a, T b, const T1& A, const T2& x, T3& y) { return gemv(a, b, A, x, y); },
-                          "gemv");
+                        "gemv");
                 }
             });
         });
