@@ -7,9 +7,9 @@
 //
 // Built on pybind11 2.10.3's internals: instances in the simple layout
 // (instance.h); the class's mp_subscript and mp_ass_subscript slots, which
-// it fills; the model's methods as instancemethod objects wrapping builtin
-// functions with no vectorcall. And on CPython's int layout: ob_size and
-// ob_digit in 3.11, the compact-value API from 3.12.
+// it fills; the model's methods as it makes them (functions.h). And on
+// CPython's int layout: ob_size and ob_digit in 3.11, the compact-value API
+// from 3.12.
 
 #include <array>
 #include <cstdint>
@@ -18,8 +18,12 @@
 
 #include <pybind11/pybind11.h>
 
-#include "fast_call.h"
+#include "functions.h"
 #include "instance.h"
+#include "record.h"
+#include "switch.h"
+
+#if NUBRA_FAST_PATHS
 
 namespace Nubra::Python::fast {
 
@@ -41,16 +45,11 @@ inline bool smallInt(PyObject* object, long& value)
     return true;
 }
 
-template <class C>
-inline binaryfunc oldGetItem = nullptr;
-template <class C>
-inline objobjargproc oldSetItem = nullptr;
-
 // The native object of an instance of C's exact class, or null.
 template <class C>
 C* exactNativeOf(PyObject* self)
 {
-    return Py_TYPE(self) == simpleLayoutClass<C> ? nativeOf<C>(self) : nullptr;
+    return Py_TYPE(self) == classRecord<C>.simpleType ? nativeOf<C>(self) : nullptr;
 }
 
 // The storage position of the element key names in c, if key is an exact
@@ -117,7 +116,7 @@ PyObject* getItem(PyObject* self, PyObject* key)
     size_t at;
     if (const C* c = exactNativeOf<C>(self); c && position(*c, key, at))
         return toPython(c->get()[at]);
-    return oldGetItem<C>(self, key);
+    return classRecord<C>.baseGetItem(self, key);
 }
 
 template <class C>
@@ -130,7 +129,7 @@ int setItem(PyObject* self, PyObject* key, PyObject* value)
             c->get()[at] = element;
             return 0;
         }
-    return oldSetItem<C>(self, key, value);
+    return classRecord<C>.baseSetItem(self, key, value);
 }
 
 // Gives the class of C, in the simple layout, the element access above.
@@ -140,8 +139,8 @@ std::string installElementAccess(PyTypeObject* type)
     PyMappingMethods* mapping = type->tp_as_mapping;
     if (mapping == nullptr || mapping->mp_subscript == nullptr || mapping->mp_ass_subscript == nullptr)
         return "no subscript slots";
-    oldGetItem<C> = std::exchange(mapping->mp_subscript, getItem<C>);
-    oldSetItem<C> = std::exchange(mapping->mp_ass_subscript, setItem<C>);
+    classRecord<C>.baseGetItem = std::exchange(mapping->mp_subscript, getItem<C>);
+    classRecord<C>.baseSetItem = std::exchange(mapping->mp_ass_subscript, setItem<C>);
     return {};
 }
 
@@ -218,3 +217,5 @@ inline std::string installModelMethod(PyTypeObject* type, const char* name, vect
 }
 
 } // namespace Nubra::Python::fast
+
+#endif

@@ -5,14 +5,11 @@
 // would without this path, so results, errors and messages stay the same.
 //
 // Built on pybind11 2.10.3's internals:
-//   - the function objects it makes: builtin functions with
-//     METH_VARARGS | METH_KEYWORDS and no vectorcall, whose m_self is the
-//     capsule of the function_record chain (kinds.h);
+//   - the function objects it makes (functions.h);
 //   - function_record: impl, next, nargs, args, is_method, is_constructor,
 //     is_operator, has_args, has_kwargs, signature;
 //   - detail::function_call, reference_cast_error,
-//     PYBIND11_TRY_NEXT_OVERLOAD, apply_exception_translators with the
-//     local and global translator lists, raise_from;
+//     PYBIND11_TRY_NEXT_OVERLOAD, raise_from;
 //   - what its casters load with and without conversion: float from float,
 //     and from int or bool with conversion; complex from complex, and from
 //     int, bool or float with conversion; size_t from int or bool; slice from
@@ -22,8 +19,7 @@
 //     order with conversion where they have an argument besides self; every
 //     argument of an overload is loaded before it is refused; a null result
 //     is reported as "Unable to convert function return value ...".
-// And on CPython's PyCFunctionObject (m_ml, m_self, vectorcall) and its
-// METH_FASTCALL | METH_KEYWORDS calling convention.
+// And on CPython's METH_FASTCALL | METH_KEYWORDS calling convention.
 
 #include <algorithm>
 #include <array>
@@ -35,7 +31,11 @@
 
 #include <pybind11/pybind11.h>
 
+#include "functions.h"
 #include "kinds.h"
+#include "switch.h"
+
+#if NUBRA_FAST_PATHS
 
 namespace Nubra::Python::fast {
 
@@ -59,7 +59,7 @@ enum class Outcome : uint8_t { accept, refuse, depends };
 // What a parameter does with an argument of exact type t: accept means it
 // loads unless the value decides otherwise (an int too large, an instance
 // never constructed), and then the call goes to the dispatcher after all.
-inline Outcome outcome(const Slot& slot, PyTypeObject* t, bool convert)
+inline Outcome loadOutcome(const Slot& slot, PyTypeObject* t, bool convert)
 {
     const bool integer = t == &PyLong_Type || t == &PyBool_Type;
     bool loads = false;
@@ -85,43 +85,22 @@ inline Outcome outcome(const Slot& slot, PyTypeObject* t, bool convert)
     return loads ? Outcome::accept : Outcome::refuse;
 }
 
-// Runs call(), turning a C++ exception into the Python error pybind11's
-// dispatcher would raise for it; null then.
-template <class Call>
-PyObject* translated(Call call)
-{
-    try {
-        return call();
-    } catch (py::error_already_set& e) {
-        e.restore();
-#ifdef __GLIBCXX__
-    } catch (abi::__forced_unwind&) {
-        throw;
-#endif
-    } catch (...) {
-        if (!pyd::apply_exception_translators(pyd::get_local_internals().registered_exception_translators)
-            && !pyd::apply_exception_translators(pyd::get_internals().registered_exception_translators))
-            PyErr_SetString(PyExc_SystemError, "Exception escaped from default exception translator!");
-    }
-    return nullptr;
-}
-
 // Calls impl as pybind11's dispatcher does; tryNext when the overload
 // refuses the arguments. Arguments of the known types load without
 // temporaries, so no loader_life_support frame is needed.
-inline PyObject* invoke(pyd::function_call& call)
+inline PyObject* invoke(pyd::function_call& prepared)
 {
     return translated([&]() -> PyObject* {
         py::handle result;
         try {
-            result = call.func.impl(call);
+            result = prepared.func.impl(prepared);
         } catch (py::reference_cast_error&) {
             return tryNext;
         }
         if (result)
             return result.ptr();
         std::string message = "Unable to convert function return value to a Python type! The signature was\n\t";
-        message += call.func.signature;
+        message += prepared.func.signature;
         if (message.find("std::") != std::string::npos)
             message += "\n\nDid you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
                        "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
@@ -135,65 +114,13 @@ inline PyObject* invoke(pyd::function_call& call)
     });
 }
 
-// pybind11's dispatcher, meth, reached as CPython would reach it: with a
-// tuple of the positional arguments and a dict of the keywords. Kept out of
-// line, off the fast path.
-[[gnu::noinline]] inline PyObject* dispatch(PyCFunctionWithKeywords meth, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames)
-{
-    auto positional = py::reinterpret_steal<py::object>(PyTuple_New(nargs));
-    if (!positional)
-        return nullptr;
-    for (Py_ssize_t i = 0; i < nargs; ++i)
-        PyTuple_SET_ITEM(positional.ptr(), i, Py_NewRef(args[i]));
-    py::object keywords;
-    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
-        keywords = py::reinterpret_steal<py::object>(PyDict_New());
-        if (!keywords)
-            return nullptr;
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
-            if (PyDict_SetItem(keywords.ptr(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0)
-                return nullptr;
-    }
-    if (Py_EnterRecursiveCall(" while calling a Python object"))
-        return nullptr;
-    PyObject* result = meth(self, positional.ptr(), keywords.ptr());
-    Py_LeaveRecursiveCall();
-    return result;
-}
-
-// A function object as pybind11 made it, called through a tuple and a dict,
-// with no vectorcall yet; null for anything else.
-inline PyCFunctionObject* asMade(PyObject* object)
-{
-    auto* function = reinterpret_cast<PyCFunctionObject*>(object);
-    if (recordsOf(object) == nullptr || function->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS)
-        || function->vectorcall != nullptr)
-        return nullptr;
-    return function;
-}
-
-// The method name of a class, as pybind11 made it, or null.
-inline PyCFunctionObject* methodAsMade(PyTypeObject* type, const char* name)
-{
-    PyObject* method = PyDict_GetItemString(type->tp_dict, name);
-    return method != nullptr && PyInstanceMethod_Check(method) ? asMade(PyInstanceMethod_GET_FUNCTION(method)) : nullptr;
-}
-
-// The dispatcher of a function object that pybind11 made, as it made it.
-inline PyObject* dispatch(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
-{
-    return dispatch(reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(PyCFunction_GET_FUNCTION(callable))),
-                    PyCFunction_GET_SELF(callable), args, nargs, kwnames);
-}
-
 struct Overload {
     Overload(const pyd::function_record& record, std::vector<Slot> slots)
-        : slots(std::move(slots)), call(record, py::handle())
+        : slots(std::move(slots)), prepared(record, py::handle())
     {
         convertible = this->slots.size() > (record.is_method ? 1u : 0u);
-        call.args.resize(this->slots.size());
-        call.args_convert.resize(this->slots.size(), false);
+        prepared.args.resize(this->slots.size());
+        prepared.args_convert.resize(this->slots.size(), false);
     }
 
     // Calls the overload with as many arguments as it has parameters, or
@@ -208,22 +135,22 @@ struct Overload {
             explicit Running(bool& busy) : busy(busy) { busy = true; }
             ~Running() { busy = false; }
         } running(busy);
-        py::handle* to = call.args.data();
+        py::handle* to = prepared.args.data();
         for (size_t i = 0; i < slots.size(); ++i)
             to[i] = args[i];
         if (convert != converting) {
-            std::fill(call.args_convert.begin(), call.args_convert.end(), convert);
+            std::fill(prepared.args_convert.begin(), prepared.args_convert.end(), convert);
             converting = convert;
         }
-        call.parent = slots.empty() ? nullptr : args[0];
-        return invoke(call);
+        prepared.parent = slots.empty() ? nullptr : args[0];
+        return invoke(prepared);
     }
 
     std::vector<Slot> slots;
     bool convertible; // tried in the conversion pass
-    pyd::function_call call;
+    pyd::function_call prepared; // the call record, refilled for each call
     bool busy = false;
-    bool converting = false; // what call.args_convert holds
+    bool converting = false; // what prepared.args_convert holds
 };
 
 // Which overload, in which pass, pybind11 would load arguments of some
@@ -305,7 +232,7 @@ struct Function {
                     continue;
                 Outcome all = Outcome::accept;
                 for (Py_ssize_t i = 0; i < nargs; ++i) {
-                    const Outcome one = outcome(overload.slots[i], Py_TYPE(args[i]), convert);
+                    const Outcome one = loadOutcome(overload.slots[i], Py_TYPE(args[i]), convert);
                     if (one == Outcome::depends)
                         return {false, true};
                     if (one == Outcome::refuse)
@@ -326,7 +253,7 @@ struct Function {
 };
 
 // Calls function as pybind11 would.
-inline PyObject* call(Function& function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+inline PyObject* callFast(Function& function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 {
     if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
         if (const Resolution resolution = function.resolve(args, nargs); resolution.found) {
@@ -336,7 +263,7 @@ inline PyObject* call(Function& function, PyObject* const* args, Py_ssize_t narg
             if (result != tryNext)
                 return result;
         }
-    return dispatch(function.dispatcher, function.self, args, nargs, kwnames);
+    return callDispatcher(function.dispatcher, function.self, args, nargs, kwnames);
 }
 
 // The function objects' entries. Each is a METH_FASTCALL | METH_KEYWORDS
@@ -348,7 +275,7 @@ inline std::array<Function*, maxFunctions> functions{};
 template <size_t I>
 PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 {
-    return call(*functions[I], args, nargs, kwnames);
+    return callFast(*functions[I], args, nargs, kwnames);
 }
 
 template <size_t... I>
@@ -367,13 +294,13 @@ struct MethodDef {
 inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
 {
     Function& function = *reinterpret_cast<MethodDef*>(reinterpret_cast<PyCFunctionObject*>(callable)->m_ml)->function;
-    return call(function, args, PyVectorcall_NARGS(nargsf), kwnames);
+    return callFast(function, args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
 // Gives a function object of plain positional overloads the fast call, if
 // it is what this path was written for; otherwise leaves it as it is and
 // says why not.
-inline std::string install(PyObject* object)
+inline std::string installCall(PyObject* object)
 {
     static constexpr auto fastEntries = entries(std::make_index_sequence<maxFunctions>());
     static size_t installed = 0;
@@ -416,3 +343,5 @@ inline std::string install(PyObject* object)
 }
 
 } // namespace Nubra::Python::fast
+
+#endif

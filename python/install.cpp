@@ -1,13 +1,15 @@
 #include "install.h"
 
-#include <iostream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <boost/hana.hpp>
 
 #include "guards.h"
 #include "instance.h"
+#include "record.h"
+#include "results.h"
 #include "scalars.h"
 #include "switch.h"
 #if NUBRA_FAST_PATHS
@@ -21,71 +23,61 @@ namespace hana = boost::hana;
 
 namespace {
 
-// The module's classes, in its attribute order.
-std::vector<PyTypeObject*> classesOf(const py::module_& m)
+// What each function, method and class got, by name, for the report.
+using Report = std::map<std::string, std::string>;
+
+std::string reported(const std::string& whyNot, const char* what)
 {
-    std::vector<PyTypeObject*> classes;
-    for (const auto item : m.attr("__dict__").cast<py::dict>())
-        if (PyType_Check(item.second.ptr()) && pyd::get_type_info(reinterpret_cast<PyTypeObject*>(item.second.ptr())))
-            classes.push_back(reinterpret_cast<PyTypeObject*>(item.second.ptr()));
-    return classes;
+    return whyNot.empty() ? what : "none (" + whyNot + ")";
 }
 
-// The class of C, if its instances are in the simple layout.
-template <class C>
-PyTypeObject* simpleClass(std::string& whyNot)
+std::string version(int major, int minor)
 {
-    const pyd::type_info* info = pyd::get_type_info(typeid(C));
-    if (info == nullptr)
-        whyNot = "not registered";
-    else if (pyd::all_type_info(info->type).size() != 1 || info->holder_size_in_ptrs > pyd::instance_simple_holder_in_ptrs())
-        whyNot = "instances not in the simple layout";
-    else
-        return info->type;
-    return nullptr;
-}
-
-// Calls f with each container class and the model class as C++ types.
-template <class F>
-void forEachClass(F f)
-{
-    hana::for_each(operationsSet, [&](auto scalar) {
-        using T = typename decltype(scalar)::type;
-        f(hana::type_c<Vector<T>>);
-        f(hana::type_c<VectorView<T>>);
-        f(hana::type_c<Matrix<T>>);
-    });
-    f(hana::type_c<Onnx::Model>);
+    return std::to_string(major) + "." + std::to_string(minor);
 }
 
 // The versions the module was built with.
 std::string builtWith()
 {
-    return "pybind11 " + std::to_string(PYBIND11_VERSION_MAJOR) + "." + std::to_string(PYBIND11_VERSION_MINOR) + "."
-           + std::to_string(PYBIND11_VERSION_PATCH) + ", CPython " + std::to_string(PY_MAJOR_VERSION) + "."
-           + std::to_string(PY_MINOR_VERSION);
+    return "pybind11 " + version(PYBIND11_VERSION_MAJOR, PYBIND11_VERSION_MINOR) + "."
+           + std::to_string(PYBIND11_VERSION_PATCH) + ", CPython " + version(PY_MAJOR_VERSION, PY_MINOR_VERSION);
+}
+
+// The versions the fast paths are written for.
+std::string writtenFor()
+{
+    return "pybind11 " + version(NUBRA_PYBIND11_VERSION >> 24, (NUBRA_PYBIND11_VERSION >> 16) & 0xFF) + "."
+           + std::to_string((NUBRA_PYBIND11_VERSION >> 8) & 0xFF) + " and CPython "
+           + version(NUBRA_FIRST_PYTHON >> 8, NUBRA_FIRST_PYTHON & 0xFF) + " to "
+           + version(NUBRA_LAST_PYTHON >> 8, NUBRA_LAST_PYTHON & 0xFF);
+}
+
+void tell(const std::string& line)
+{
+    PySys_WriteStderr("nubracore fast paths: %s\n", line.c_str());
 }
 
 #if NUBRA_FAST_PATHS
-// What each function, method and class got, by name, for the report.
-using Report = std::map<std::string, std::string>;
-
-std::string outcome(const std::string& whyNot, const char* what)
-{
-    return whyNot.empty() ? what : "none (" + whyNot + ")";
-}
-
 std::string nameOf(PyTypeObject* type)
 {
     return py::str(py::handle(reinterpret_cast<PyObject*>(type)).attr("__name__"));
 }
 
+// Whether the instances of a class are in the simple layout: one class,
+// its holder inline.
+std::string simpleLayout(const pyd::type_info* info)
+{
+    if (pyd::all_type_info(info->type).size() != 1 || info->holder_size_in_ptrs > pyd::instance_simple_holder_in_ptrs())
+        return "instances not in the simple layout";
+    return {};
+}
+
 // Results of C made and freed by results.h, where its instances are
-// allocated plainly with the default holder, and its __init__ can be
-// guarded.
+// allocated plainly with the default holder, and its __init__ is guarded.
 template <class C>
 std::string makeResultsRegistryFree(PyTypeObject* type)
 {
+    ClassRecord<C>& record = classRecord<C>;
     if (!pyd::get_type_info(type)->default_holder)
         return "not the default holder";
     unsigned long managed = Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT;
@@ -94,45 +86,71 @@ std::string makeResultsRegistryFree(PyTypeObject* type)
 #endif
     if (type->tp_itemsize != 0 || (type->tp_flags & managed) != 0 || type->tp_alloc != PyType_GenericAlloc)
         return "not allocated plainly";
-    if (std::string whyNot = guardInit(type); !whyNot.empty())
-        return whyNot;
-    registryFree<C> = type;
-    pybind11Dealloc<C> = std::exchange(type->tp_dealloc, deallocate<C>);
+    if (!record.initGuarded)
+        return "__init__ not guarded";
+    record.pybind11Dealloc = std::exchange(type->tp_dealloc, deallocate<C>);
+    record.registryFree = true;
     return {};
 }
+#endif
 
-void installFastPaths(const py::module_& m, Report& report)
+// Fills the record of C, in order: its class, the class guard, the
+// __init__ guard; with the fast paths on and its instances in the simple
+// layout, element access (the model: access to its tensors) and
+// registry-free results.
+template <class C>
+void fillRecord(Report& report)
 {
-    const std::vector<PyTypeObject*> classes = classesOf(m);
-    fast::knownTypes.insert(fast::knownTypes.end(), classes.begin(), classes.end());
+    ClassRecord<C>& record = classRecord<C>;
+    const pyd::type_info* info = pyd::get_type_info(typeid(C));
+    if (info == nullptr) {
+        report[py::type_id<C>()] = "none (not registered)";
+        return;
+    }
+    PyTypeObject* type = record.type = info->type;
+    guardClass<C>(type);
+#if NUBRA_FAST_PATHS
+    const std::string name = nameOf(type);
+    const std::string whyNotGuarded = guardInit(type);
+    record.initGuarded = whyNotGuarded.empty();
+    if (PyDict_GetItemString(type->tp_dict, "__init__") != nullptr)
+        report[name + ".__init__"] = reported(whyNotGuarded, "guarded");
+    if (!fastPaths)
+        return;
+    fast::knownTypes.push_back(type);
+    if (const std::string whyNot = simpleLayout(info); !whyNot.empty()) {
+        report[name] = reported(whyNot, "");
+        return;
+    }
+    record.simpleType = type;
+    if constexpr (std::is_same_v<C, Onnx::Model>) {
+        report["model.run"] = reported(fast::installModelMethod(type, "run", fast::modelRun), "model access");
+        report["model.set"] = reported(fast::installModelMethod(type, "set", fast::modelSet), "model access");
+        report["model.get"] = reported(fast::installModelMethod(type, "get", fast::modelGet), "model access");
+    } else {
+        report[name + "[]"] = reported(fast::installElementAccess<C>(type), "element access");
+        report[name + " results"] = reported(makeResultsRegistryFree<C>(type), "registry-free");
+    }
+#endif
+}
 
-    // Classes whose instances are in the simple layout get element access
-    // (the model: access to its tensors) and registry-free results.
-    forEachClass([&](auto c) {
-        using C = typename decltype(c)::type;
-        std::string whyNot;
-        PyTypeObject* type = simpleLayoutClass<C> = simpleClass<C>(whyNot);
-        if (type == nullptr)
-            report[py::type_id<C>()] = "none (" + whyNot + ")";
-        else if constexpr (std::is_same_v<C, Onnx::Model>) {
-            report["model.run"] = outcome(fast::installModelMethod(type, "run", fast::modelRun), "model access");
-            report["model.set"] = outcome(fast::installModelMethod(type, "set", fast::modelSet), "model access");
-            report["model.get"] = outcome(fast::installModelMethod(type, "get", fast::modelGet), "model access");
-        } else {
-            report[nameOf(type) + "[]"] = outcome(fast::installElementAccess<C>(type), "element access");
-            report[nameOf(type) + " results"] = outcome(makeResultsRegistryFree<C>(type), "registry-free");
-        }
-    });
-
+#if NUBRA_FAST_PATHS
+// The fast call for the module's functions and its classes' methods.
+void installCalls(const py::module_& m, Report& report)
+{
     for (const auto item : m.attr("__dict__").cast<py::dict>())
         if (PyCFunction_Check(item.second.ptr()))
-            report[item.first.cast<std::string>()] = outcome(fast::install(item.second.ptr()), "call");
-    for (PyTypeObject* type : classes)
+            report[item.first.cast<std::string>()] = reported(fast::installCall(item.second.ptr()), "call");
+    hana::for_each(classSet, [&](auto c) {
+        PyTypeObject* type = classRecord<typename decltype(c)::type>.type;
+        if (type == nullptr)
+            return;
         for (const auto item : py::reinterpret_borrow<py::dict>(type->tp_dict)) {
             const std::string name = nameOf(type) + "." + item.first.cast<std::string>();
             if (PyInstanceMethod_Check(item.second.ptr()) && !report.contains(name))
-                report[name] = outcome(fast::install(PyInstanceMethod_GET_FUNCTION(item.second.ptr())), "call");
+                report[name] = reported(fast::installCall(PyInstanceMethod_GET_FUNCTION(item.second.ptr())), "call");
         }
+    });
 }
 #endif
 
@@ -140,25 +158,20 @@ void installFastPaths(const py::module_& m, Report& report)
 
 void install(py::module_& m)
 {
-    forEachClass([](auto c) {
-        using C = typename decltype(c)::type;
-        if (const pyd::type_info* info = pyd::get_type_info(typeid(C)))
-            guardClass<C>(info->type);
-    });
+    Report report;
+    hana::for_each(classSet, [&](auto c) { fillRecord<typename decltype(c)::type>(report); });
 #if NUBRA_FAST_PATHS
     if (!fastPaths)
         return;
-    Report report;
-    installFastPaths(m, report);
+    installCalls(m, report);
     if (fastPathSetting == "report") {
-        std::cerr << "nubracore fast paths: on (" << builtWith() << ")\n";
+        tell("on (" + builtWith() + "; written for " + writtenFor() + ")");
         for (const auto& [name, what] : report)
-            std::cerr << "nubracore fast paths: " << name << ": " << what << '\n';
+            tell(name + ": " + what);
     }
 #else
     if (fastPathSetting == "report")
-        std::cerr << "nubracore fast paths: compiled out (they need pybind11 2.10.3 and CPython 3.11 to 3.13; built with "
-                  << builtWith() << ")\n";
+        tell("compiled out (they need " + writtenFor() + "; built with " + builtWith() + ")");
 #endif
 }
 

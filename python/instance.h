@@ -14,10 +14,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include "record.h"
 #include "results.h"
-#include "types/Matrix.h"
-#include "types/Model.h"
-#include "types/Vector.h"
+#include "scalars.h"
 
 namespace Nubra::Python {
 
@@ -44,11 +43,6 @@ T* nativeOf(PyObject* self)
     return instance->simple_holder_constructed ? static_cast<T*>(instance->simple_value_holder[0]) : nullptr;
 }
 
-// T's class, where the fast paths found its instances in the simple layout
-// (install.cpp); null otherwise.
-template <class T>
-inline PyTypeObject* simpleLayoutClass = nullptr;
-
 // The caster of the module's classes. It loads only constructed instances,
 // and never None (which pybind11 would pass as a null `self` to methods
 // bound as member functions), and it looks its class up once rather than
@@ -65,7 +59,7 @@ public:
 
     bool load(py::handle src, bool convert)
     {
-        if (Py_TYPE(src.ptr()) == simpleLayoutClass<T>)
+        if (Py_TYPE(src.ptr()) == classRecord<T>.simpleType)
             return (value = nativeOf<T>(src.ptr())) != nullptr;
         return typeinfo != nullptr && !src.is_none() && constructed(src, typeinfo)
                && pyd::type_caster_generic::load(src, convert);
@@ -91,7 +85,7 @@ public:
 
     static py::handle cast(T&& src, py::return_value_policy policy, py::handle parent)
     {
-        if (registryFree<T>)
+        if (classRecord<T>.registryFree)
             return makeResult(std::move(src));
         return pyd::type_caster_base<T>::cast(std::move(src), policy, parent);
     }
@@ -109,12 +103,6 @@ private:
 } // namespace Nubra::Python
 
 namespace pybind11::detail {
-template <class T>
-struct type_caster<Nubra::Vector<T>> : Nubra::Python::InstanceCaster<Nubra::Vector<T>> {};
-template <class T>
-struct type_caster<Nubra::VectorView<T>> : Nubra::Python::InstanceCaster<Nubra::VectorView<T>> {};
-template <class T>
-struct type_caster<Nubra::Matrix<T>> : Nubra::Python::InstanceCaster<Nubra::Matrix<T>> {};
-template <>
-struct type_caster<Nubra::Onnx::Model> : Nubra::Python::InstanceCaster<Nubra::Onnx::Model> {};
+template <Nubra::Python::ModuleClass T>
+struct type_caster<T> : Nubra::Python::InstanceCaster<T> {};
 } // namespace pybind11::detail

@@ -3,10 +3,8 @@
 // it is registered: what the fast call path needs to know to predict which
 // overload pybind11 would choose for given argument types.
 //
-// Built on pybind11 2.10.3's internals: the function objects it makes are
-// builtin functions whose m_self is a capsule (named by
-// get_function_record_capsule_name) holding the chain of
-// detail::function_record, to whose end a new overload is appended;
+// Built on pybind11 2.10.3's internals: the function objects it makes
+// (functions.h), to whose record chain a new overload is appended;
 // function_signature_t.
 
 #include <complex>
@@ -20,10 +18,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include "functions.h"
+#include "scalars.h"
 #include "switch.h"
-#include "types/Matrix.h"
-#include "types/Model.h"
-#include "types/Vector.h"
 
 namespace Nubra::Python {
 
@@ -59,20 +56,8 @@ template <>
 struct KindOf<py::slice> {
     static constexpr Kind kind = Kind::slice;
 };
-template <class T>
-struct KindOf<Vector<T>> {
-    static constexpr Kind kind = Kind::instance;
-};
-template <class T>
-struct KindOf<VectorView<T>> {
-    static constexpr Kind kind = Kind::instance;
-};
-template <class T>
-struct KindOf<Matrix<T>> {
-    static constexpr Kind kind = Kind::instance;
-};
-template <>
-struct KindOf<Onnx::Model> {
+template <ModuleClass T>
+struct KindOf<T> {
     static constexpr Kind kind = Kind::instance;
 };
 template <class A, class B>
@@ -110,17 +95,6 @@ template <class R, class C, class... A>
 struct Signature<R (C::*)(A...) const> : Signature<R(const C&, A...)> {};
 
 #if NUBRA_FAST_PATHS
-// The function record chain of a pybind11 function object, or null.
-inline pyd::function_record* recordsOf(PyObject* function)
-{
-    if (!PyCFunction_Check(function))
-        return nullptr;
-    PyObject* self = PyCFunction_GET_SELF(function);
-    if (self == nullptr || !PyCapsule_CheckExact(self) || PyCapsule_GetName(self) != pyd::get_function_record_capsule_name())
-        return nullptr;
-    return static_cast<pyd::function_record*>(PyCapsule_GetPointer(self, pyd::get_function_record_capsule_name()));
-}
-
 // The parameters of every overload registered through def.
 inline std::unordered_map<const pyd::function_record*, std::vector<Parameter>> parametersOf;
 #endif

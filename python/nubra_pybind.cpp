@@ -21,19 +21,8 @@
 namespace py = pybind11;
 namespace hana = boost::hana;
 using Nubra::Python::def;
-using Nubra::Python::operationsSet;
 using Nubra::Python::registerOperations;
 using Nubra::Python::typeSet;
-
-// pybind11 2.10 sets up its internals through PyGILState_Ensure, which
-// deadlocks in a sub-interpreter: the module refuses those first.
-#undef PYBIND11_ENSURE_INTERNALS_READY
-#define PYBIND11_ENSURE_INTERNALS_READY                                                                               \
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {                                                      \
-        PyErr_SetString(PyExc_ImportError, "nubracore can't be imported in a sub-interpreter, only in the main one"); \
-        return nullptr;                                                                                               \
-    }                                                                                                                 \
-    pybind11::detail::get_internals();
 
 namespace {
 
@@ -115,14 +104,64 @@ void registerContainers(py::module_& m, Postfix postfix)
     def(matrix, "__repr__", repr<Matrix>);
 }
 
-} // namespace
-
-PYBIND11_MODULE(nubracore, m)
+void registerModule(py::module_& m)
 {
     registerModel(m);
     hana::for_each(typeSet, [&](auto pair) {
         registerContainers<typename decltype(+hana::first(pair))::type>(m, hana::second(pair));
     });
-    hana::for_each(operationsSet, [&](auto type) { registerOperations<typename decltype(type)::type>(m); });
+    registerOperations(m);
     Nubra::Python::install(m);
+}
+
+// What the module holds once made: an import after the first (a reload,
+// or after leaving sys.modules) gets the same.
+PyObject* made = nullptr;
+
+// Makes the module in the main interpreter. In any other, pybind11 2.10
+// would set up its internals through PyGILState_Ensure, which deadlocks
+// there, or share the main one's objects: the import is refused.
+int execute(PyObject* module)
+{
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_SetString(PyExc_ImportError, "nubracore can't be imported in a sub-interpreter, only in the main one");
+        return -1;
+    }
+    if (made != nullptr)
+        return PyDict_Update(PyModule_GetDict(module), made);
+    try {
+        pybind11::detail::get_internals();
+        auto m = py::reinterpret_borrow<py::module_>(module);
+        registerModule(m);
+    } catch (py::error_already_set& e) {
+        py::raise_from(e, PyExc_ImportError, "initialization failed");
+        return -1;
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_ImportError, e.what());
+        return -1;
+    }
+    made = PyDict_Copy(PyModule_GetDict(module));
+    return made != nullptr ? 0 : -1;
+}
+
+// Made in phases, so that every import runs execute in its own
+// interpreter: made once, CPython would copy a module made in one phase
+// into a sub-interpreter, and from 3.13 make it in the main one first.
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute)},
+#ifdef Py_mod_multiple_interpreters
+    // Said so that CPython leaves the refusal to execute in every kind of
+    // sub-interpreter.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+    {0, nullptr}};
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "nubracore", nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr};
+
+} // namespace
+
+extern "C" PYBIND11_EXPORT PyObject* PyInit_nubracore()
+{
+    PYBIND11_CHECK_PYTHON_VERSION
+    return PyModuleDef_Init(&definition);
 }

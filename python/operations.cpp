@@ -2,7 +2,7 @@
 // and the classes so that the two build side by side.
 #include "operations.h"
 
-template void Nubra::Python::registerOperations<float>(pybind11::module_&);
-template void Nubra::Python::registerOperations<double>(pybind11::module_&);
-template void Nubra::Python::registerOperations<std::complex<float>>(pybind11::module_&);
-template void Nubra::Python::registerOperations<std::complex<double>>(pybind11::module_&);
+void Nubra::Python::registerOperations(pybind11::module_& m)
+{
+    hana::for_each(operationsSet, [&](auto scalar) { registerOperationsOf<typename decltype(scalar)::type>(m); });
+}

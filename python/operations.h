@@ -1,6 +1,6 @@
 #pragma once
 // Registration of the operations over every combination of container kinds
-// of one scalar type, instantiated in operations.cpp.
+// of each scalar type, compiled in operations.cpp.
 
 #include <complex>
 #include <type_traits>
@@ -11,6 +11,7 @@
 
 #include "instance.h"
 #include "kinds.h"
+#include "scalars.h"
 #include "operations/axpy.h"
 #include "operations/copy.h"
 #include "operations/dot.h"
@@ -27,14 +28,11 @@ namespace Nubra::Python {
 
 namespace hana = boost::hana;
 
-template <class T>
-constexpr auto containerSet = hana::tuple_t<Vector<T>, VectorView<T>, Matrix<T>>;
-
 // Every operation over every combination of container kinds of scalar type T.
 // Operations that return their output return it by value: a new Python
 // instance sharing the output's elements, never the argument object itself.
 template <class T>
-void registerOperations(py::module_& m)
+void registerOperationsOf(py::module_& m)
 {
     constexpr bool complex = !std::is_floating_point_v<T>;
     hana::for_each(containerSet<T>, [&](auto c0) {
@@ -73,9 +71,7 @@ void registerOperations(py::module_& m)
     });
 }
 
-extern template void registerOperations<float>(py::module_&);
-extern template void registerOperations<double>(py::module_&);
-extern template void registerOperations<std::complex<float>>(py::module_&);
-extern template void registerOperations<std::complex<double>>(py::module_&);
+// The operations of every scalar type, in the order of operationsSet.
+void registerOperations(py::module_& m);
 
 } // namespace Nubra::Python

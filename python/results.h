@@ -11,49 +11,30 @@
 // simple_holder_constructed, simple_instance_registered, has_patients and
 // its weakrefs list; and on CPython's PyObject_Init and tp_free.
 
-#include <array>
 #include <cstring>
 #include <memory>
 #include <type_traits>
 
 #include <pybind11/pybind11.h>
 
+#include "record.h"
+
 namespace Nubra::Python {
 
 namespace pyd = pybind11::detail;
 
-// Whether results of class T are made here: set at install, where
-// instances of T are in the simple layout with a unique_ptr holder, and a
-// second __init__ on them is guarded against.
-template <class T>
-inline PyTypeObject* registryFree = nullptr;
-template <class T>
-inline destructor pybind11Dealloc = nullptr;
-
-// Up to 16 freed instances of T's exact class, each with the memory of the
-// native object it held, ready for reuse.
-template <class T>
-struct FreeList {
-    struct Item {
-        PyObject* self;
-        void* native;
-    };
-    std::array<Item, 16> items;
-    size_t count = 0;
-};
-template <class T>
-inline FreeList<T> freeList;
-
-// A new instance of T's class owning value, or null with a Python error.
+// A new instance of T's class owning value, or null with a Python error;
+// for a class whose record says its results are registry-free.
 template <class T>
 PyObject* makeResult(T&& value)
 {
     static_assert(sizeof(std::unique_ptr<T>) == sizeof(void*) && std::is_nothrow_move_constructible_v<T>);
-    PyTypeObject* type = registryFree<T>;
+    ClassRecord<T>& record = classRecord<T>;
+    PyTypeObject* type = record.type;
     PyObject* self;
     T* native;
-    if (freeList<T>.count > 0) {
-        const auto [reused, memory] = freeList<T>.items[--freeList<T>.count];
+    if (record.freedCount > 0) {
+        const auto [reused, memory] = record.freed[--record.freedCount];
         self = reused;
         std::memset(self, 0, type->tp_basicsize);
         PyObject_Init(self, type);
@@ -78,22 +59,24 @@ PyObject* makeResult(T&& value)
 }
 
 // The class's deallocator: instances outside the registry are freed here,
-// every other one by pybind11.
+// every other one by pybind11. Instances of the class itself are kept for
+// reuse while there is room; tp_free is the class guard's (guards.h).
 template <class T>
 void deallocate(PyObject* self)
 {
+    ClassRecord<T>& record = classRecord<T>;
     auto* instance = reinterpret_cast<pyd::instance*>(self);
     if (!instance->simple_layout || instance->simple_instance_registered || instance->has_patients)
-        return pybind11Dealloc<T>(self);
+        return record.pybind11Dealloc(self);
     if (instance->weakrefs != nullptr)
         PyObject_ClearWeakRefs(self);
     PyTypeObject* type = Py_TYPE(self);
     T* native = nullptr;
     if (instance->simple_holder_constructed)
         native = reinterpret_cast<std::unique_ptr<T>*>(&instance->simple_value_holder[1])->release();
-    if (native != nullptr && type == registryFree<T> && freeList<T>.count < freeList<T>.items.size()) {
+    if (native != nullptr && type == record.type && record.freedCount < record.freed.size()) {
         std::destroy_at(native);
-        freeList<T>.items[freeList<T>.count++] = {self, native};
+        record.freed[record.freedCount++] = {self, native};
     } else {
         delete native;
         type->tp_free(self);

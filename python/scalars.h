@@ -1,10 +1,16 @@
 #pragma once
 // The module's scalar types in registration order, with their class-name
-// suffixes; every list of scalar types in the binding derives from this one.
+// suffixes, and its classes in registration order: the model, then the
+// containers of each scalar type. Every list of types in the binding
+// derives from these.
 
 #include <complex>
 
 #include <boost/hana.hpp>
+
+#include "types/Matrix.h"
+#include "types/Model.h"
+#include "types/Vector.h"
 
 namespace Nubra::Python {
 
@@ -15,5 +21,17 @@ constexpr auto typeSet = boost::hana::make_tuple(
     boost::hana::make_pair(boost::hana::type_c<std::complex<double>>, boost::hana::string_c<'z'>));
 
 constexpr auto operationsSet = boost::hana::transform(typeSet, boost::hana::first);
+
+template <class T>
+constexpr auto containerSet = boost::hana::tuple_t<Vector<T>, VectorView<T>, Matrix<T>>;
+
+constexpr auto classSet = boost::hana::prepend(
+    boost::hana::flatten(boost::hana::transform(
+        operationsSet, [](auto scalar) { return containerSet<typename decltype(scalar)::type>; })),
+    boost::hana::type_c<Onnx::Model>);
+
+// One of the module's classes.
+template <class T>
+concept ModuleClass = decltype(boost::hana::contains(classSet, boost::hana::type_c<T>))::value;
 
 } // namespace Nubra::Python

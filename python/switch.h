@@ -1,9 +1,10 @@
 #pragma once
 // Whether the fast paths are built in, and whether they are on.
 //
-// They lean on the internals of pybind11 2.10.3 and of CPython 3.11 to 3.13
-// (each header that does names what it uses); with any other version they
-// are compiled out and the module runs on pybind11's own paths.
+// They lean on the internals of one pybind11 release and of a range of
+// CPython versions, given here once (each header that leans on them names
+// what it uses); with any other version they are compiled out and the
+// module runs on pybind11's own paths.
 // NUBRACORE_FAST_PATHS in the environment at import: 0, false, no or off
 // (any case) turns them off; report keeps them on and tells on stderr which
 // functions and methods got one.
@@ -15,7 +16,14 @@
 
 #include <pybind11/pybind11.h>
 
-#if PYBIND11_VERSION_HEX == 0x020A0300 && PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
+// pybind11's version as PYBIND11_VERSION_HEX; the first and the last CPython
+// as major and minor (0x030B is 3.11).
+#define NUBRA_PYBIND11_VERSION 0x020A0300
+#define NUBRA_FIRST_PYTHON 0x030B
+#define NUBRA_LAST_PYTHON 0x030D
+
+#if PYBIND11_VERSION_HEX == NUBRA_PYBIND11_VERSION && (PY_VERSION_HEX >> 16) >= NUBRA_FIRST_PYTHON \
+    && (PY_VERSION_HEX >> 16) <= NUBRA_LAST_PYTHON
 #define NUBRA_FAST_PATHS 1
 #else
 #define NUBRA_FAST_PATHS 0

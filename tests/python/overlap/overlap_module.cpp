@@ -39,7 +39,7 @@ PYBIND11_MODULE(overlap_module, m)
     def(m, "pairs", [](Complex, Complex) { return 2; });
 
     for (const char* name : {"fic", "cif", "cf", "fc", "single", "pairs"})
-        if (const std::string whyNot = fast::install(m.attr(name).ptr()); !whyNot.empty())
+        if (const std::string whyNot = fast::installCall(m.attr(name).ptr()); !whyNot.empty())
             throw std::runtime_error(name + (": " + whyNot));
 
     const auto functionOf = [](const py::function& f) {
@@ -56,8 +56,8 @@ PYBIND11_MODULE(overlap_module, m)
     // Calls f through pybind11's own dispatcher.
     m.def("pybind11", [=](const py::function& f, const py::args& args) {
         const fast::Function* function = functionOf(f);
-        PyObject* result = fast::dispatch(function->dispatcher, function->self, PySequence_Fast_ITEMS(args.ptr()),
-                                          args.size(), nullptr);
+        PyObject* result = Nubra::Python::callDispatcher(function->dispatcher, function->self,
+                                                          PySequence_Fast_ITEMS(args.ptr()), args.size(), nullptr);
         if (result == nullptr)
             throw py::error_already_set();
         return py::reinterpret_steal<py::object>(result);
