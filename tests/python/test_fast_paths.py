@@ -15,11 +15,11 @@ import numpy as np
 
 import models
 import sanitizer
+from operation_table import PARAMETERS
 
 CALLS = 1500 if sanitizer.ACTIVE else 6000
-OPERATIONS = {"scale": 2, "sum": 2, "dot": 2, "copy": 2, "swap": 2, "axpy": 3, "hdot": 2, "ls": 2,
-              "gemm": 5, "matmul": 3, "matvec": 3, "gemv": 5}
-SCALARS = {"scale": [0], "axpy": [0], "gemm": [0, 1], "gemv": [0, 1]}
+OPERATIONS = {name: len(parameters) for name, parameters in PARAMETERS.items()}
+SCALARS = {name: [i for i, p in enumerate(parameters) if p == "s"] for name, parameters in PARAMETERS.items()}
 
 
 class Real(float):

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import nubracore as nc
+from operation_table import DOCS
 
 SUFFIXES = "sdcz"
 REAL = "sd"
@@ -226,9 +227,6 @@ def registered_overloads():
     return sigs
 
 
-DOCS = {"scale": "scale an object", "sum": "add objects", "dot": "dot product", "copy": "copy an object into another",
-        "swap": "swap objects into another", "axpy": "axpy objects", "hdot": "hermetian dot product", "ls": "ls",
-        "gemm": "gemm", "matmul": "matmul", "matvec": "matvec", "gemv": "gemv"}
 COUNTS = {"scale": 12, "hdot": 18, "ls": 12, "gemm": 4, "matmul": 4}
 
 

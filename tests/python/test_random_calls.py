@@ -11,16 +11,14 @@ import pytest
 
 import nubracore as nc
 import sanitizer
+from operation_table import PARAMETERS, WRITES
 
 CALLS = 4000 if sanitizer.ACTIVE else 20000
 DTYPES = dict(zip("sdcz", (np.float32, np.float64, np.complex64, np.complex128)))
 KINDS = ("vec", "view", "mat")
 GEMV, GEMM = "In gemv expression y = aAx + by, ", "In gemm expression Y = aAX + bY, "
 # Container kinds of each operation's overloads; scalars come first.
-SIGNATURES = {"scale": (1, 1), "sum": (0, 2), "dot": (0, 2), "copy": (0, 2), "swap": (0, 2), "axpy": (1, 2),
-              "hdot": (0, 2), "ls": (0, 2), "gemm": (2, 3), "matmul": (0, 3), "matvec": (0, 3), "gemv": (2, 3)}
-WRITES = {"scale": 0, "sum": 1, "copy": 1, "axpy": 1, "swap": 1, "ls": 1, "gemm": 2, "matmul": 2, "matvec": 2,
-          "gemv": 2}
+SIGNATURES = {name: (p.count("s"), len(p) - p.count("s")) for name, p in PARAMETERS.items()}
 
 
 class Refused(Exception):
