@@ -42,12 +42,17 @@ bench: wheels
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_operations.py $(BUILD)
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_model.py $(BUILD)
 
-# Instructions per call under callgrind against the floor (bench/floor.c);
-# reports the targets, never fails on one.
+# Instructions per call under callgrind against the floor (bench/floor.c),
+# on each interpreter the wheels are built for, from its build folder (the
+# wheels' own); reports the targets, never fails on one.
 bench-instructions: bootstrap
-	@$(CONFIGURE)
-	@cmake --build $(BUILD) -j $(JOBS) --target nubracore floor
-	PYTHONPATH=$(BUILD):$(BUILD)/bench $(PYTHON) $(TOP)/bench/bench_instructions.py
+	@for python in $(PYTHONS); do \
+	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || \
+	        echo $(TOP)/build-py$$($$python -c 'import sys; print("%d.%d" % sys.version_info[:2])')); \
+	    cmake -S $(TOP) -B $$folder -DPython_EXECUTABLE=$$python > /dev/null || exit 1; \
+	    cmake --build $$folder -j $(JOBS) --target nubracore floor || exit 1; \
+	    PYTHONPATH=$$folder:$$folder/bench $$python $(TOP)/bench/bench_instructions.py || exit 1; \
+	done
 
 # The C++ tests and the Python tests against a build with AddressSanitizer
 # and UndefinedBehaviorSanitizer; any report fails the run. The interpreter
