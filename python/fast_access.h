@@ -8,8 +8,7 @@
 // Built on pybind11 2.10.3's internals: instances in the simple layout
 // (instance.h); the class's mp_subscript and mp_ass_subscript slots, which
 // it fills; the model's methods as it makes them (functions.h). And on
-// CPython's int layout: ob_size and ob_digit in 3.11, the compact-value API
-// from 3.12.
+// CPython's int layout (cpython.h).
 
 #include <array>
 #include <cstdint>
@@ -18,6 +17,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include "cpython.h"
 #include "functions.h"
 #include "instance.h"
 #include "record.h"
@@ -26,24 +26,6 @@
 #if NUBRA_FAST_PATHS
 
 namespace Nubra::Python::fast {
-
-// The value of an exact int of one digit at most, which indices and
-// coordinates are in practice; false for any other object.
-inline bool smallInt(PyObject* object, long& value)
-{
-    if (!PyLong_CheckExact(object))
-        return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(object)))
-        return false;
-    value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(object));
-#else
-    if (Py_SIZE(object) < -1 || Py_SIZE(object) > 1)
-        return false;
-    value = Py_SIZE(object) * static_cast<long>(reinterpret_cast<PyLongObject*>(object)->ob_digit[0]);
-#endif
-    return true;
-}
 
 // The native object of an instance of C's exact class, or null.
 template <class C>

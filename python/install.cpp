@@ -6,6 +6,7 @@
 
 #include <boost/hana.hpp>
 
+#include "cpython.h"
 #include "guards.h"
 #include "instance.h"
 #include "record.h"
@@ -80,11 +81,7 @@ std::string makeResultsRegistryFree(PyTypeObject* type)
     ClassRecord<C>& record = classRecord<C>;
     if (!pyd::get_type_info(type)->default_holder)
         return "not the default holder";
-    unsigned long managed = Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT;
-#ifdef Py_TPFLAGS_MANAGED_WEAKREF
-    managed |= Py_TPFLAGS_MANAGED_WEAKREF;
-#endif
-    if (type->tp_itemsize != 0 || (type->tp_flags & managed) != 0 || type->tp_alloc != PyType_GenericAlloc)
+    if (type->tp_itemsize != 0 || (type->tp_flags & managedLayout) != 0 || type->tp_alloc != PyType_GenericAlloc)
         return "not allocated plainly";
     if (!record.initGuarded)
         return "__init__ not guarded";
