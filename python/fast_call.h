@@ -40,7 +40,6 @@
 namespace Nubra::Python::fast {
 
 constexpr Py_ssize_t maxArgs = 5;
-inline PyObject* const tryNext = PYBIND11_TRY_NEXT_OVERLOAD;
 
 // Types whose loading into each kind of parameter is decided by the type
 // alone, without running code of the object's own: these builtins and the
@@ -97,26 +96,13 @@ inline PyObject* invoke(pyd::function_call& prepared)
         } catch (py::reference_cast_error&) {
             return tryNext;
         }
-        if (result)
-            return result.ptr();
-        std::string message = "Unable to convert function return value to a Python type! The signature was\n\t";
-        message += prepared.func.signature;
-        if (message.find("std::") != std::string::npos)
-            message += "\n\nDid you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
-                       "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
-                       "conversions are optional and require extra headers to be included\n"
-                       "when compiling your pybind11 module.";
-        if (PyErr_Occurred())
-            py::raise_from(PyExc_TypeError, message.c_str());
-        else
-            PyErr_SetString(PyExc_TypeError, message.c_str());
-        return nullptr;
+        return result ? result.ptr() : unconvertible(prepared.func);
     });
 }
 
 struct Overload {
-    Overload(const pyd::function_record& record, std::vector<Slot> slots)
-        : slots(std::move(slots)), prepared(record, py::handle())
+    Overload(const pyd::function_record& record, std::vector<Slot> slots, DirectCall direct)
+        : slots(std::move(slots)), direct(direct), prepared(record, py::handle())
     {
         convertible = this->slots.size() > (record.is_method ? 1u : 0u);
         prepared.args.resize(this->slots.size());
@@ -124,10 +110,12 @@ struct Overload {
     }
 
     // Calls the overload with as many arguments as it has parameters, or
-    // returns tryNext when it refuses them or is already running further up
-    // the stack (its call record is in use).
+    // returns tryNext when it refuses them or, called through its impl, is
+    // already running further up the stack (its call record is in use).
     PyObject* operator()(PyObject* const* args, bool convert)
     {
+        if (direct != nullptr)
+            return direct(args, prepared.func);
         if (busy)
             return tryNext;
         struct Running {
@@ -147,6 +135,7 @@ struct Overload {
     }
 
     std::vector<Slot> slots;
+    DirectCall direct; // or null: through the impl
     bool convertible; // tried in the conversion pass
     pyd::function_call prepared; // the call record, refilled for each call
     bool busy = false;
@@ -317,11 +306,11 @@ inline std::string installCall(PyObject* object)
         if (!record->args.empty() || record->has_args || record->has_kwargs || record->is_operator
             || record->nargs > maxArgs)
             return "an overload with named, variadic or more than 5 parameters";
-        const auto recorded = parametersOf.find(record);
-        if (recorded == parametersOf.end() || recorded->second.size() != record->nargs)
+        const auto recorded = registered.find(record);
+        if (recorded == registered.end() || recorded->second.parameters.size() != record->nargs)
             return "an overload registered without its parameter kinds";
         std::vector<Slot> slots;
-        for (const Parameter& parameter : recorded->second) {
+        for (const Parameter& parameter : recorded->second.parameters) {
             if (parameter.kind == Kind::other)
                 return "a parameter loaded by its value";
             const pyd::type_info* info = parameter.kind == Kind::instance ? pyd::get_type_info(*parameter.type) : nullptr;
@@ -329,7 +318,7 @@ inline std::string installCall(PyObject* object)
                 return "a parameter of an unregistered class";
             slots.push_back({parameter.kind, info ? info->type : nullptr});
         }
-        function->overloads.emplace_back(*record, std::move(slots));
+        function->overloads.emplace_back(*record, std::move(slots), recorded->second.direct);
     }
     function->dispatcher = reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(cfunction->m_ml->ml_meth));
     function->self = cfunction->m_self;

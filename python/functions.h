@@ -7,13 +7,16 @@
 // builtin functions with METH_VARARGS | METH_KEYWORDS and no vectorcall,
 // whose m_self is a capsule (named by get_function_record_capsule_name)
 // holding the chain of detail::function_record; a class's methods are
-// instancemethod objects wrapping them; apply_exception_translators with the
-// local and global translator lists. And on CPython's PyCFunctionObject
+// instancemethod objects wrapping them; PYBIND11_TRY_NEXT_OVERLOAD,
+// apply_exception_translators with the local and global translator lists,
+// raise_from, and the dispatcher's message for a result it can't cast. And on CPython's PyCFunctionObject
 // (m_ml, m_self, vectorcall).
 
 #include "switch.h"
 
 #if NUBRA_FAST_PATHS
+
+#include <string>
 
 #include <pybind11/pybind11.h>
 
@@ -21,6 +24,9 @@ namespace Nubra::Python {
 
 namespace py = pybind11;
 namespace pyd = pybind11::detail;
+
+// What an overload's impl returns when it refuses the arguments.
+inline PyObject* const tryNext = PYBIND11_TRY_NEXT_OVERLOAD;
 
 // The function record chain of a pybind11 function object, or null.
 inline pyd::function_record* recordsOf(PyObject* function)
@@ -111,6 +117,24 @@ PyObject* translated(Body body)
             && !pyd::apply_exception_translators(pyd::get_internals().registered_exception_translators))
             PyErr_SetString(PyExc_SystemError, "Exception escaped from default exception translator!");
     }
+    return nullptr;
+}
+
+// Raises what pybind11's dispatcher raises when an overload's result
+// can't be cast; null.
+inline PyObject* unconvertible(const pyd::function_record& record)
+{
+    std::string message = "Unable to convert function return value to a Python type! The signature was\n\t";
+    message += record.signature;
+    if (message.find("std::") != std::string::npos)
+        message += "\n\nDid you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
+                   "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
+                   "conversions are optional and require extra headers to be included\n"
+                   "when compiling your pybind11 module.";
+    if (PyErr_Occurred())
+        py::raise_from(PyExc_TypeError, message.c_str());
+    else
+        PyErr_SetString(PyExc_TypeError, message.c_str());
     return nullptr;
 }
 

@@ -18,6 +18,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include "direct.h"
 #include "functions.h"
 #include "scalars.h"
 #include "switch.h"
@@ -88,6 +89,22 @@ struct Signature : Signature<pyd::function_signature_t<F>> {};
 template <class R, class... A>
 struct Signature<R(A...)> {
     static std::vector<Parameter> parameters() { return {parameter<A>()...}; }
+
+#if NUBRA_FAST_PATHS
+    // The direct call of f, where it is a lambda without captures whose
+    // parameters are all scalars, indices or instances and whose result is
+    // a value; null otherwise.
+    template <class F>
+    static DirectCall direct()
+    {
+        constexpr auto loadable = [](Kind kind) { return kind != Kind::slice && kind != Kind::other; };
+        if constexpr (std::is_empty_v<F> && std::is_default_constructible_v<F> && !std::is_reference_v<R>
+                      && !std::is_pointer_v<R> && (loadable(KindOf<std::remove_cvref_t<A>>::kind) && ...))
+            return callDirect<F, R, A...>;
+        else
+            return nullptr;
+    }
+#endif
 };
 template <class R, class C, class... A>
 struct Signature<R (C::*)(A...)> : Signature<R(C&, A...)> {};
@@ -95,8 +112,12 @@ template <class R, class C, class... A>
 struct Signature<R (C::*)(A...) const> : Signature<R(const C&, A...)> {};
 
 #if NUBRA_FAST_PATHS
-// The parameters of every overload registered through def.
-inline std::unordered_map<const pyd::function_record*, std::vector<Parameter>> parametersOf;
+// What def recorded of an overload.
+struct Registered {
+    std::vector<Parameter> parameters;
+    DirectCall direct;
+};
+inline std::unordered_map<const pyd::function_record*, Registered> registered;
 #endif
 
 // Registers f as an overload of name on a module or class, as their own def
@@ -104,7 +125,8 @@ inline std::unordered_map<const pyd::function_record*, std::vector<Parameter>> p
 template <class Target, class F, class... Extra>
 void def(Target& target, const char* name, F&& f, const Extra&... extra)
 {
-    std::vector<Parameter> parameters = Signature<std::decay_t<F>>::parameters();
+    using Bound = Signature<std::decay_t<F>>;
+    std::vector<Parameter> parameters = Bound::parameters();
     target.def(name, std::forward<F>(f), extra...);
 #if NUBRA_FAST_PATHS
     PyObject* function = py::getattr(target, name).ptr();
@@ -115,7 +137,7 @@ void def(Target& target, const char* name, F&& f, const Extra&... extra)
         return; // not pybind11's function object: the fast paths will say so
     while (record->next != nullptr)
         record = record->next;
-    parametersOf.emplace(record, std::move(parameters));
+    registered.emplace(record, Registered{std::move(parameters), Bound::template direct<std::decay_t<F>>()});
 #endif
 }
 
