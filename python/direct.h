@@ -4,8 +4,8 @@
 // of exact types the fast call found it accepts (fast_call.h), loaded as
 // pybind11's casters load those types, the lambda called, its result cast
 // by pybind11's caster. A value the casters would refuse (an int out of
-// range, an instance never constructed) gives tryNext, and pybind11's
-// dispatcher decides.
+// range, an instance never constructed) goes to pybind11's dispatcher,
+// which decides.
 //
 // Built on pybind11 2.10.3's casters: float and complex from a float, int
 // or bool through PyFloat_AsDouble and PyComplex_AsCComplex, size_t from an
@@ -31,9 +31,11 @@
 
 namespace Nubra::Python {
 
-// A direct call: the overload's arguments, its record for the message of a
+// A direct call: the call's arguments, the dispatcher that takes it when
+// the overload refuses them, the overload's record for the message of a
 // result that can't be cast.
-using DirectCall = PyObject* (*)(PyObject* const* args, const pyd::function_record& record);
+using DirectCall = PyObject* (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                 const Dispatcher& dispatcher, const pyd::function_record& record);
 
 // What a parameter of type A holds once loaded: the value, or the native
 // object of an instance.
@@ -85,11 +87,12 @@ A argument(H& held)
 }
 
 template <class F, class R, class... A, size_t... I>
-PyObject* callDirect(PyObject* const* args, const pyd::function_record& record, std::index_sequence<I...>)
+PyObject* callDirect(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const Dispatcher& dispatcher,
+                     const pyd::function_record& record, std::index_sequence<I...>)
 {
     std::tuple<Held<A>...> held;
     if (!(loadDirect(args[I], std::get<I>(held)) && ...))
-        return tryNext;
+        return callDispatcher(dispatcher.meth, dispatcher.self, args, nargs, kwnames);
     return translated([&]() -> PyObject* {
         if constexpr (std::is_void_v<R>) {
             F{}(argument<A>(std::get<I>(held))...);
@@ -103,9 +106,10 @@ PyObject* callDirect(PyObject* const* args, const pyd::function_record& record, 
 }
 
 template <class F, class R, class... A>
-PyObject* callDirect(PyObject* const* args, const pyd::function_record& record)
+PyObject* callDirect(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const Dispatcher& dispatcher,
+                     const pyd::function_record& record)
 {
-    return callDirect<F, R, A...>(args, record, std::index_sequence_for<A...>());
+    return callDirect<F, R, A...>(args, nargs, kwnames, dispatcher, record, std::index_sequence_for<A...>());
 }
 
 } // namespace Nubra::Python

@@ -109,13 +109,11 @@ struct Overload {
         prepared.args_convert.resize(this->slots.size(), false);
     }
 
-    // Calls the overload with as many arguments as it has parameters, or
-    // returns tryNext when it refuses them or, called through its impl, is
-    // already running further up the stack (its call record is in use).
+    // Calls the overload's impl with as many arguments as it has
+    // parameters, or returns tryNext when it refuses them or is already
+    // running further up the stack (its call record is in use).
     PyObject* operator()(PyObject* const* args, bool convert)
     {
-        if (direct != nullptr)
-            return direct(args, prepared.func);
         if (busy)
             return tryNext;
         struct Running {
@@ -135,7 +133,7 @@ struct Overload {
     }
 
     std::vector<Slot> slots;
-    DirectCall direct; // or null: through the impl
+    DirectCall direct; // or null: called through its impl
     bool convertible; // tried in the conversion pass
     pyd::function_call prepared; // the call record, refilled for each call
     bool busy = false;
@@ -172,10 +170,10 @@ struct Function {
     };
     static constexpr size_t cacheSize = 64, probes = 4;
 
-    Resolution resolve(PyObject* const* args, Py_ssize_t nargs)
+    // The cache's entry for these types, or what they decide, cached; the
+    // latest hit is checked before, by the caller.
+    Resolution lookUp(PyObject* const* args, Py_ssize_t nargs)
     {
-        if (last->holds(args, nargs))
-            return last->resolution;
         size_t hash = nargs;
         for (Py_ssize_t i = 0; i < nargs; ++i)
             hash = (hash ^ (reinterpret_cast<uintptr_t>(Py_TYPE(args[i])) >> 4)) * 0x9E3779B97F4A7C15u;
@@ -237,22 +235,48 @@ struct Function {
     std::vector<Overload> overloads;
     std::array<Entry, cacheSize> cache{};
     const Entry* last = &cache[0]; // the entry of the latest hit, checked first
-    PyCFunctionWithKeywords dispatcher; // pybind11's, for what this can't decide
-    PyObject* self;                     // the capsule, its first argument
+    Dispatcher dispatcher; // pybind11's, for what this can't decide
 };
+
+// Calls overload through its impl, or the dispatcher where it refuses.
+[[gnu::noinline]] inline PyObject* callImpl(Function& function, Overload& overload, bool convert, PyObject* const* args,
+                                            Py_ssize_t nargs, PyObject* kwnames)
+{
+    PyObject* result = overload(args, convert);
+    if (result != tryNext)
+        return result;
+    return callDispatcher(function.dispatcher.meth, function.dispatcher.self, args, nargs, kwnames);
+}
+
+// Calls function as resolution says, for a call without keywords. No
+// recursion check, as none in CPython's specialised calls of C functions:
+// Python code the overload runs checks its depth.
+inline PyObject* callResolved(Function& function, const Resolution& resolution, PyObject* const* args, Py_ssize_t nargs)
+{
+    if (!resolution.found)
+        return callDispatcher(function.dispatcher.meth, function.dispatcher.self, args, nargs, nullptr);
+    Overload& overload = function.overloads[resolution.overload];
+    if (overload.direct != nullptr)
+        return overload.direct(args, nargs, nullptr, function.dispatcher, overload.prepared.func);
+    return callImpl(function, overload, resolution.convert, args, nargs, nullptr);
+}
+
+// A call whose argument types are not the latest hit's: out of line, so that
+// a repeated call makes no call but its last.
+[[gnu::noinline]] inline PyObject* callLookedUp(Function& function, PyObject* const* args, Py_ssize_t nargs,
+                                                PyObject* kwnames)
+{
+    if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
+        return callResolved(function, function.lookUp(args, nargs), args, nargs);
+    return callDispatcher(function.dispatcher.meth, function.dispatcher.self, args, nargs, kwnames);
+}
 
 // Calls function as pybind11 would.
 inline PyObject* callFast(Function& function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 {
-    if ((kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) && nargs <= maxArgs)
-        if (const Resolution resolution = function.resolve(args, nargs); resolution.found) {
-            // No recursion check, as none in CPython's specialised calls of
-            // C functions: Python code the overload runs checks its depth.
-            PyObject* result = function.overloads[resolution.overload](args, resolution.convert);
-            if (result != tryNext)
-                return result;
-        }
-    return callDispatcher(function.dispatcher, function.self, args, nargs, kwnames);
+    if (kwnames == nullptr && function.last->holds(args, nargs))
+        return callResolved(function, function.last->resolution, args, nargs);
+    return callLookedUp(function, args, nargs, kwnames);
 }
 
 // The function objects' entries. Each is a METH_FASTCALL | METH_KEYWORDS
@@ -320,8 +344,8 @@ inline std::string installCall(PyObject* object)
         }
         function->overloads.emplace_back(*record, std::move(slots), recorded->second.direct);
     }
-    function->dispatcher = reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(cfunction->m_ml->ml_meth));
-    function->self = cfunction->m_self;
+    function->dispatcher = {reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(cfunction->m_ml->ml_meth)),
+                            cfunction->m_self};
     functions[installed] = function.get();
     PyMethodDef def = *cfunction->m_ml;
     def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastEntries[installed++]));

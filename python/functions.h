@@ -91,6 +91,12 @@ inline PyCFunctionObject* methodAsMade(PyTypeObject* type, const char* name)
     return result;
 }
 
+// pybind11's dispatcher of a function object, with the capsule it takes.
+struct Dispatcher {
+    PyCFunctionWithKeywords meth;
+    PyObject* self;
+};
+
 // Calls a function object that pybind11 made through its dispatcher, as
 // it made it.
 inline PyObject* dispatch(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)

@@ -153,7 +153,7 @@ void installCalls(const py::module_& m, Report& report)
 
 } // namespace
 
-void install(py::module_& m)
+void install([[maybe_unused]] py::module_& m)
 {
     Report report;
     hana::for_each(classSet, [&](auto c) { fillRecord<typename decltype(c)::type>(report); });

@@ -56,7 +56,7 @@ PYBIND11_MODULE(overlap_module, m)
     // Calls f through pybind11's own dispatcher.
     m.def("pybind11", [=](const py::function& f, const py::args& args) {
         const fast::Function* function = functionOf(f);
-        PyObject* result = Nubra::Python::callDispatcher(function->dispatcher, function->self,
+        PyObject* result = Nubra::Python::callDispatcher(function->dispatcher.meth, function->dispatcher.self,
                                                           PySequence_Fast_ITEMS(args.ptr()), args.size(), nullptr);
         if (result == nullptr)
             throw py::error_already_set();
