@@ -187,14 +187,14 @@ inline PyObject* modelGet(PyObject* callable, PyObject* const* args, size_t narg
     return dispatch(callable, args, nargs, kwnames);
 }
 
-// Gives the model's method name the vectorcall given, if it is the function
+// Gives the model's method name the vectorcall handler, if it is the function
 // object pybind11 made; otherwise says why not.
-inline std::string installModelMethod(PyTypeObject* type, const char* name, vectorcallfunc vectorcall)
+inline std::string installModelMethod(PyTypeObject* type, const char* name, vectorcallfunc handler)
 {
     PyCFunctionObject* method = methodAsMade(type, name);
     if (method == nullptr)
         return "no method of pybind11's";
-    method->vectorcall = vectorcall;
+    method->vectorcall = handler;
     return {};
 }
 

@@ -304,7 +304,9 @@ struct MethodDef {
     Function* function;
 };
 
-inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
+// The function object's vectorcall: CPython's calls other than its
+// specialised ones of METH_FASTCALL functions.
+inline PyObject* callThroughObject(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames)
 {
     Function& function = *reinterpret_cast<MethodDef*>(reinterpret_cast<PyCFunctionObject*>(callable)->m_ml)->function;
     return callFast(function, args, PyVectorcall_NARGS(nargsf), kwnames);
@@ -351,7 +353,7 @@ inline std::string installCall(PyObject* object)
     def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastEntries[installed++]));
     def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     cfunction->m_ml = &(new MethodDef{def, function.release()})->def;
-    cfunction->vectorcall = vectorcall;
+    cfunction->vectorcall = callThroughObject;
     return {};
 }
 

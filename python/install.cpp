@@ -44,6 +44,7 @@ std::string builtWith()
            + std::to_string(PYBIND11_VERSION_PATCH) + ", CPython " + version(PY_MAJOR_VERSION, PY_MINOR_VERSION);
 }
 
+#if !NUBRA_FAST_PATHS
 // The versions the fast paths are written for.
 std::string writtenFor()
 {
@@ -52,6 +53,7 @@ std::string writtenFor()
            + version(NUBRA_FIRST_PYTHON >> 8, NUBRA_FIRST_PYTHON & 0xFF) + " to "
            + version(NUBRA_LAST_PYTHON >> 8, NUBRA_LAST_PYTHON & 0xFF);
 }
+#endif
 
 void tell(const std::string& line)
 {
@@ -162,7 +164,7 @@ void install([[maybe_unused]] py::module_& m)
         return;
     installCalls(m, report);
     if (fastPathSetting == "report") {
-        tell("on (" + builtWith() + "; written for " + writtenFor() + ")");
+        tell("on (" + builtWith() + ")");
         for (const auto& [name, what] : report)
             tell(name + ": " + what);
     }

@@ -105,9 +105,7 @@ def test_sub_interpreter_import_refused():
 def test_report_names_a_fast_path_for_everything_that_can_have_one():
     done = child("import nubracore", "report")
     lines = done.stderr.splitlines()
-    pybind11, pythons = written_for()
     assert lines[0].startswith("nubracore fast paths: on (pybind11 2.10.3")
-    assert lines[0].endswith(f"; written for pybind11 {pybind11} and CPython {pythons[0]} to {pythons[-1]})")
     report = dict(line.removeprefix("nubracore fast paths: ").split(": ", 1) for line in lines[1:])
     without = {name: what for name, what in report.items() if what.startswith("none")}
     constructors = {c.__name__ + ".__init__" for c in CLASSES if type(vars(c).get("__init__")).__name__ == "instancemethod"}
