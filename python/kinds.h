@@ -109,7 +109,6 @@ struct Signature<R (C::*)(A...)> : Signature<R(C&, A...)> {};
 template <class R, class C, class... A>
 struct Signature<R (C::*)(A...) const> : Signature<R(const C&, A...)> {};
 
-#if NUBRA_FAST_PATHS
 // The function record chain of a pybind11 function object, or null.
 inline pyd::function_record* recordsOf(PyObject* function)
 {
@@ -121,6 +120,7 @@ inline pyd::function_record* recordsOf(PyObject* function)
     return static_cast<pyd::function_record*>(PyCapsule_GetPointer(self, pyd::get_function_record_capsule_name()));
 }
 
+#if NUBRA_FAST_PATHS
 // The parameters of every overload registered through def.
 inline std::unordered_map<const pyd::function_record*, std::vector<Parameter>> parametersOf;
 #endif
