@@ -83,7 +83,11 @@ bool renderAs(py::handle arg, std::string& text)
     pyd::make_caster<C> caster;
     if (!caster.load(arg, false))
         return false;
-    text = rendering(pyd::cast_op<const C&>(caster));
+    try {
+        text = rendering(pyd::cast_op<const C&>(caster));
+    } catch (const std::exception&) {
+        text = "<repr raised Error>"; // what pybind11 shows when repr raises
+    }
     return true;
 }
 
