@@ -145,8 +145,11 @@ inline std::string render(py::handle arg)
         msg += '\n';
     }
     msg += "\nInvoked with: ";
-    for (size_t i = 0; i < args.size(); ++i)
-        msg += (i > 0 ? ", " : "") + render(args[i]);
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i > 0)
+            msg += ", ";
+        msg += render(args[i]);
+    }
     if (kwargs && PyDict_Size(kwargs.ptr()) > 0) {
         if (!args.empty())
             msg += "; ";
