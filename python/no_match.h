@@ -80,13 +80,19 @@ bool renderAs(py::handle arg, std::string& text)
     const py::handle cls(reinterpret_cast<PyObject*>(info->type));
     if (!py::getattr(py::type::handle_of(arg), "__repr__", py::none()).is(cls.attr("__repr__")))
         return false;
+    // What pybind11 shows when repr raises: C's repr raises on an instance
+    // never constructed (after recursing, through its own message, until
+    // the interpreter's limit) and on a row it can't print.
+    constexpr const char* raised = "<repr raised Error>";
     pyd::make_caster<C> caster;
-    if (!caster.load(arg, false))
-        return false;
+    if (!caster.load(arg, false)) {
+        text = raised;
+        return true;
+    }
     try {
         text = rendering(pyd::cast_op<const C&>(caster));
     } catch (const std::exception&) {
-        text = "<repr raised Error>"; // what pybind11 shows when repr raises
+        text = raised;
     }
     return true;
 }

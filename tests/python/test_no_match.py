@@ -56,7 +56,7 @@ SMALL = [
     ("pick", (0.5,), {"y": 1}), ("pick", (), {"x": Loud("a\nb"), "y": nc.vecs(2)}), ("pick", (FailingRepr(), 1), {}),
     ("pick", (Loud("\n".join("0123456789")), 1), {}), ("single", (-1,), {}), ("single", (), {}),
     ("single", (1, 2), {}), ("single", (), {"k": 1}), ("single", (Index(),), {}), ("single", (nc.matd(9, 5),), {}), ("single", (nc.matd(1, 0),), {}),
-    ("unbound", (1,), {}), ("Box", ("x",), {}), ("Box", (), {}), ("Box", (1, 2, 3), {}), ("Box", (0.5,), {"k": 2}),
+    ("single", (nc.vecd.__new__(nc.vecd),), {}), ("pick", (nc.matz.__new__(nc.matz), 1), {}), ("unbound", (1,), {}), ("Box", ("x",), {}), ("Box", (), {}), ("Box", (1, 2, 3), {}), ("Box", (0.5,), {"k": 2}),
 ]
 
 
