@@ -7,10 +7,17 @@ JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 MAKEFLAGS += --no-print-directory
 
-.PHONY: bootstrap build wheels test demo bench bench-instructions sanitize clean
+.PHONY: bootstrap build wheels test check demo bench bench-instructions sanitize clean
+
+# What the bootstrap installs: what building needs, and the tools of the
+# tests or the benchmarks for the targets that run them (a target's value
+# holds for what it depends on, so the build sees the tools).
+TOOLS = build
+test check sanitize: TOOLS = test
+bench bench-instructions: TOOLS = bench
 
 bootstrap:
-	@$(TOP)/scripts/bootstrap
+	@$(TOP)/scripts/bootstrap $(TOOLS)
 
 CONFIGURE = cmake -S $(TOP) -B $(BUILD) -DPython_EXECUTABLE=$(PYTHON) > /dev/null
 
@@ -29,7 +36,13 @@ wheels: build
 	done
 
 test: wheels
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j $(JOBS)
+
+# The quick loop: builds the module and runs the C++ and Python tests, no
+# wheels (and none of their tests, nor those of installing and the
+# bootstrap). `make test` is the whole suite.
+check: build
+	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j $(JOBS) -L '^(cpp|python)$$'
 
 # The tour needs the module only.
 demo: bootstrap

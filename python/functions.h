@@ -12,13 +12,11 @@
 // raise_from, and the dispatcher's message for a result it can't cast. And on CPython's PyCFunctionObject
 // (m_ml, m_self, vectorcall).
 
-#include "switch.h"
-
-#if NUBRA_FAST_PATHS
-
 #include <string>
 
 #include <pybind11/pybind11.h>
+
+#include "switch.h"
 
 namespace Nubra::Python {
 
@@ -38,6 +36,8 @@ inline pyd::function_record* recordsOf(PyObject* function)
         return nullptr;
     return static_cast<pyd::function_record*>(PyCapsule_GetPointer(self, pyd::get_function_record_capsule_name()));
 }
+
+#if NUBRA_FAST_PATHS
 
 // A function object as pybind11 made it, called through a tuple and a dict,
 // with no vectorcall yet; null for anything else.
@@ -144,6 +144,6 @@ inline PyObject* unconvertible(const pyd::function_record& record)
     return nullptr;
 }
 
-} // namespace Nubra::Python
-
 #endif
+
+} // namespace Nubra::Python

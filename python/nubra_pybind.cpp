@@ -1,7 +1,8 @@
 // The nubracore module: registers the model class, the container classes
 // of every scalar type, then the operations over every container kind
 // (operations.h, compiled in operations.cpp), then installs what the call
-// layer adds (install.h, compiled in install.cpp).
+// layer adds (install.h, compiled in install.cpp), and last the bounded
+// message of a call no overload takes (no_match.h).
 
 #include <algorithm>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "install.h"
 #include "instance.h"
 #include "kinds.h"
+#include "no_match.h"
 #include "operations.h"
 #include "operations/show.h"
 #include "scalars.h"
@@ -112,6 +114,7 @@ void registerModule(py::module_& m)
     });
     registerOperations(m);
     Nubra::Python::install(m);
+    Nubra::Python::noMatch::install(m);
 }
 
 // What the module holds once made: an import after the first (a reload,

@@ -1,7 +1,7 @@
 """nubracore's wheels: pip's build backend, and the command `make wheels`
 runs with each interpreter. It needs nothing in the interpreter beyond the
 standard library; the build needs CMake, ldd, readelf, strip, patchelf and
-dpkg (scripts/bootstrap installs them).
+dpkg (`scripts/bootstrap build` installs them).
 
 CMake builds the module for the running interpreter. Every library the
 module loads that the platform tag doesn't promise goes into
@@ -200,7 +200,7 @@ def build(build_folder, destination):
     version = "%d.%d" % sys.version_info[:2]
     if sys.implementation.name != "cpython" or version not in PYTHONS:
         raise SystemExit(f"nubracore builds for CPython {', '.join(PYTHONS)}, not {sys.implementation.name} {version}")
-    run(TOP / "scripts/bootstrap")
+    run(TOP / "scripts/bootstrap", "build")
     run("cmake", "-S", TOP, "-B", build_folder, f"-DPython_EXECUTABLE={sys.executable}", stdout=subprocess.DEVNULL)
     run("cmake", "--build", build_folder, "--target", "nubracore", "-j", os.cpu_count())
     module = Path(build_folder) / ("nubracore" + sysconfig.get_config_var("EXT_SUFFIX"))

@@ -12,8 +12,15 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <version>
 
 #include <sys/mman.h>
+
+// Storage comes from std::make_shared<T[]>. A standard library without it
+// (GCC 10's takes the call and corrupts the heap) is refused here.
+#if !defined(__cpp_lib_shared_ptr_arrays) || __cpp_lib_shared_ptr_arrays < 201707L
+#error "nubra needs a standard library whose std::make_shared makes arrays (__cpp_lib_shared_ptr_arrays >= 201707): GCC 12's libstdc++ or newer"
+#endif
 
 namespace Nubra {
 

@@ -19,40 +19,62 @@ void writeElement(StreamType& stream, const E& value)
 }
 } // namespace detail
 
-// Vectors and views: a header line, then one bracketed element per line.
-template <class T, class StreamType>
-    requires(!TwoDimensional<T>)
-void show(const T& x, StreamType& stream)
+// The printed form of x has a header line, then one line per element of a
+// vector or view, or per row of a matrix.
+template <class T>
+size_t shownLines(const T& x)
 {
-    stream << "Column vector of size: " << x.numel() << std::endl;
-    for (size_t i = 0; i < x.numel(); ++i) {
-        stream << "[";
-        detail::writeElement(stream, x[i]);
-        stream << "]" << std::endl;
-    }
+    if constexpr (TwoDimensional<T>)
+        return 1 + x.template dim<0>();
+    else
+        return 1 + x.numel();
 }
 
-// Matrices: a header line, then one line per row; past four columns a row
-// shows columns 0 to 2, "...", and the last column.
+// Line `line` of the printed form of a vector or view: the header, or one
+// bracketed element.
+template <class T, class StreamType>
+    requires(!TwoDimensional<T>)
+void showLine(const T& x, size_t line, StreamType& stream)
+{
+    if (line == 0) {
+        stream << "Column vector of size: " << x.numel() << std::endl;
+        return;
+    }
+    stream << "[";
+    detail::writeElement(stream, x[line - 1]);
+    stream << "]" << std::endl;
+}
+
+// Line `line` of the printed form of a matrix: the header, or a row; past
+// four columns a row shows columns 0 to 2, "...", and the last column.
 template <class T, class StreamType>
     requires TwoDimensional<T>
-void show(const T& x, StreamType& stream)
+void showLine(const T& x, size_t line, StreamType& stream)
 {
     constexpr size_t numColumns = 3;
     const size_t rows = x.template dim<0>();
     const size_t cols = x.template dim<1>();
-    stream << "Matrix of size: (" << rows << ", " << cols << ")" << std::endl;
-    for (size_t i = 0; i < rows; ++i) {
-        stream << "[";
-        for (size_t j = 0; j < std::min(cols - 1, numColumns); ++j) {
-            detail::writeElement(stream, x[{i, j}]);
-            stream << ", ";
-        }
-        if (cols > numColumns + 1)
-            stream << "..., ";
-        detail::writeElement(stream, x[{i, cols - 1}]);
-        stream << "]" << std::endl;
+    if (line == 0) {
+        stream << "Matrix of size: (" << rows << ", " << cols << ")" << std::endl;
+        return;
     }
+    const size_t i = line - 1;
+    stream << "[";
+    for (size_t j = 0; j < std::min(cols - 1, numColumns); ++j) {
+        detail::writeElement(stream, x[{i, j}]);
+        stream << ", ";
+    }
+    if (cols > numColumns + 1)
+        stream << "..., ";
+    detail::writeElement(stream, x[{i, cols - 1}]);
+    stream << "]" << std::endl;
+}
+
+template <class T, class StreamType>
+void show(const T& x, StreamType& stream)
+{
+    for (size_t line = 0; line < shownLines(x); ++line)
+        showLine(x, line, stream);
 }
 
 } // namespace Nubra

@@ -3,6 +3,7 @@
 // output made at construction and reused by every run. Single elements are
 // written into the inputs and read from the outputs through typed views.
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <cstring>
@@ -105,7 +106,7 @@ public:
     {
         makeInputs();
         makeOutputs();
-        findPassThroughs();
+        planOutputs();
     }
 
     Model(const Model&) = delete;
@@ -116,24 +117,24 @@ public:
     {
         Ort::RunOptions runoptions;
         runoptions.SetRunLogVerbosityLevel(5);
-        m_session.Run(runoptions, m_inputNames.data(), m_inputArray.data(), m_inputCount, m_outputNames.data(),
-                      m_outputArray.data(), m_outputCount);
-        // The runtime leaves an output that is also an input untouched.
-        for (const PassThrough& p : m_passThroughs)
-            std::memcpy(m_outputArray[p.output].GetTensorMutableRawData(), m_inputArray[p.input].GetTensorRawData(),
-                        p.bytes);
+        // Ort::Value is an OrtValue* in memory, as the runtime's own wrapper of Run relies on.
+        Ort::ThrowOnError(Ort::GetApi().Run(m_session, runoptions, m_inputNames.data(),
+                                            reinterpret_cast<const OrtValue* const*>(m_inputArray.data()),
+                                            m_inputCount, m_runNames.data(), m_runNames.size(), m_runOutputs.data()));
+        for (const Copy& c : m_copies)
+            std::memcpy(c.to->GetTensorMutableRawData(), c.from->GetTensorRawData(), c.bytes);
     }
 
     template <class T>
     void set(size_t inputIdx, const std::vector<int64_t>& tensorIdx, T value)
     {
-        view<T>("input", inputIdx, m_inputCount, m_inputNames, m_inputs)->set(tensorIdx, value);
+        view<T>("input", inputIdx, m_inputCount, m_inputNames, m_inputArray, m_inputs)->set(tensorIdx, value);
     }
 
     template <class T>
     T get(size_t outputIdx, const std::vector<int64_t>& tensorIdx)
     {
-        return view<T>("output", outputIdx, m_outputCount, m_outputNames, m_outputs)->get(tensorIdx);
+        return view<T>("output", outputIdx, m_outputCount, m_outputNames, m_outputArray, m_outputs)->get(tensorIdx);
     }
 
     // The view of input or output idx of element type T, or null when there
@@ -235,15 +236,48 @@ private:
         }
     }
 
-    // Outputs that name an input, with the bytes to copy after a run.
-    void findPassThroughs()
+    struct Copy {
+        const Ort::Value* from;
+        Ort::Value* to;
+        size_t bytes;
+    };
+
+    // The runtime is asked for each output name once. After a run, copies
+    // fill what it left unwritten: an output that is also an input gets the
+    // input (the runtime leaves it untouched), then an output listed again
+    // gets what was written at the name's first listing.
+    void planOutputs()
     {
-        for (size_t o = 0; o < m_outputCount; ++o)
+        std::vector<Copy> repeats;
+        for (size_t o = 0; o < m_outputCount; ++o) {
             for (size_t i = 0; i < m_inputCount; ++i)
-                if (std::strcmp(m_outputNames[o], m_inputNames[i]) == 0) {
-                    const auto type = m_inputArray[i].GetTensorTypeAndShapeInfo().GetElementType();
-                    m_passThroughs.push_back({o, i, byteSize(m_inputArray[i], type, "input", i, m_inputNames[i])});
-                }
+                if (std::strcmp(m_outputNames[o], m_inputNames[i]) == 0)
+                    m_copies.push_back(copyInto(o, m_inputArray[i], "input", i, m_inputNames[i]));
+            size_t first = 0;
+            while (std::strcmp(m_outputNames[first], m_outputNames[o]) != 0)
+                ++first;
+            if (first < o)
+                repeats.push_back(copyInto(o, m_outputArray[first], "output", first, m_outputNames[first]));
+            else {
+                m_runNames.push_back(m_outputNames[o]);
+                m_runOutputs.push_back(m_outputArray[o]);
+            }
+        }
+        m_copies.insert(m_copies.end(), repeats.begin(), repeats.end());
+    }
+
+    // A copy from a tensor into output o, of the bytes both of them hold.
+    Copy copyInto(size_t o, const Ort::Value& from, const char* side, size_t idx, const char* name)
+    {
+        const size_t bytes = std::min(byteSize(from, elementType(from), side, idx, name),
+                                      byteSize(m_outputArray[o], elementType(m_outputArray[o]), "output", o,
+                                               m_outputNames[o]));
+        return {&from, &m_outputArray[o], bytes};
+    }
+
+    static ONNXTensorElementDataType elementType(const Ort::Value& tensor)
+    {
+        return tensor.GetTensorTypeAndShapeInfo().GetElementType();
     }
 
     // Only float tensors get a view; the half-precision floats are refused.
@@ -323,14 +357,67 @@ private:
     template <class T>
     static std::shared_ptr<TensorView<T>> view(const char* side, size_t idx, size_t count,
                                                const std::vector<const char*>& names,
+                                               const std::vector<Ort::Value>& array,
                                                const std::vector<TensorViewVariant>& views)
     {
         if (idx >= count)
             throw std::runtime_error(cat(side, " index ", idx, " exceeds max number of ", side, "s ", count));
         std::shared_ptr<TensorView<T>> tensor = std::get<std::shared_ptr<TensorView<T>>>(views[idx]);
         if (!tensor)
-            throw std::runtime_error(cat(side, " ", idx, " '", names[idx], "' has no view of the requested type"));
+            throw std::runtime_error(cat(side, " ", idx, " '", names[idx], "' holds ", typeName(elementType(array[idx])),
+                                         " elements; only float tensors can be set and read"));
         return tensor;
+    }
+
+    // ONNX's name of an element type that construction accepts.
+    static const char* typeName(ONNXTensorElementDataType type)
+    {
+        switch (type) {
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT:
+            return "float";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT8:
+            return "uint8";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT8:
+            return "int8";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16:
+            return "uint16";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT16:
+            return "int16";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT32:
+            return "int32";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64:
+            return "int64";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_STRING:
+            return "string";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL:
+            return "bool";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_DOUBLE:
+            return "double";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT32:
+            return "uint32";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64:
+            return "uint64";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_COMPLEX64:
+            return "complex64";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_COMPLEX128:
+            return "complex128";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E4M3FN:
+            return "float8e4m3fn";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E4M3FNUZ:
+            return "float8e4m3fnuz";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E5M2:
+            return "float8e5m2";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E5M2FNUZ:
+            return "float8e5m2fnuz";
+#if ORT_API_VERSION >= 18
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT4:
+            return "uint4";
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT4:
+            return "int4";
+#endif
+        default:
+            return "unknown";
+        }
     }
 
     Ort::Env m_onnxEnvironment;
@@ -350,10 +437,9 @@ private:
     std::vector<Ort::Value> m_outputArray;
     std::vector<TensorViewVariant> m_outputs;
 
-    struct PassThrough {
-        size_t output, input, bytes;
-    };
-    std::vector<PassThrough> m_passThroughs;
+    std::vector<const char*> m_runNames; // each output name once, and its tensor
+    std::vector<OrtValue*> m_runOutputs;
+    std::vector<Copy> m_copies;
 };
 
 } // namespace Nubra::Onnx

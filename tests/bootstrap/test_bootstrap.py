@@ -50,8 +50,8 @@ class Box:
                 pytest.skip(f"{REAL_CACHE} holds no {name}")
             shutil.copy(REAL_CACHE / name, self.cache / name)
 
-    def start(self, *prefix):
-        return subprocess.Popen([*prefix, str(self.script)], env=self.env, text=True,
+    def start(self, *prefix, args=()):
+        return subprocess.Popen([*prefix, str(self.script), *args], env=self.env, text=True,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def finish(self, proc):
@@ -60,8 +60,8 @@ class Box:
         assert not hidden and not any(self.tmp.iterdir()), "temporary files left behind"
         return proc.returncode, err
 
-    def run(self, *prefix):
-        return self.finish(self.start(*prefix))
+    def run(self, *prefix, args=()):
+        return self.finish(self.start(*prefix, args=args))
 
     def made(self):
         return (self.deps / "onnxruntime" / "include" / "onnxruntime_cxx_api.h").is_file()
@@ -97,14 +97,27 @@ def test_truncated_cached_download_is_deleted_and_fetched_again(box):
     assert not (box.cache / DEB).exists()
 
 
+BUILDING = {"g++", "cmake", "pybind11-dev", "libopenblas-dev", "liblapacke-dev", "python3-dev", "patchelf"}
+TESTING = {"libgtest-dev", "python3-pytest", "python3-numpy", "python3-onnx", "python3-mypy", "python3-pip"}
+BENCHMARKS = {"python3-scipy", "python3-matplotlib", "valgrind"}
+
+
 @pytest.mark.skipif(shutil.which("sudo") is not None, reason="sudo is installed")
-def test_missing_package_without_root_gives_the_apt_get_line(box):
+@pytest.mark.parametrize("args, wanted", [
+    ((), BUILDING | TESTING | BENCHMARKS),
+    (("build",), BUILDING),
+    (("test",), BUILDING | TESTING),
+    (("bench",), BUILDING | BENCHMARKS | {"python3-numpy", "python3-onnx"}),
+])
+def test_missing_package_without_root_gives_the_apt_get_line(box, args, wanted):
     box.installed(False)
+    box.seed(TARBALL)  # no npm wanted to fetch it
     as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] if os.geteuid() == 0 else []
-    status, err = box.run(*as_nobody)
+    status, err = box.run(*as_nobody, args=args)
     assert status != 0
     line = re.search(r"^bootstrap: apt-get update && apt-get install ([\w.+ -]+)$", err, re.M)
-    assert line and {"g++", "pybind11-dev", "python3-pip"} <= set(line[1].split()), err
+    assert line and wanted <= set(line[1].split()), err
+    assert not set(line[1].split()) & (BUILDING | TESTING | BENCHMARKS) - wanted, err
 
 
 def test_a_run_waits_for_the_download_of_another(box):

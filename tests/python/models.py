@@ -35,6 +35,18 @@ def pass_through(path):
                  [_tensor("x", FLOAT, [2])], [_tensor("x", FLOAT, [2]), _tensor("y", FLOAT, [2])], [two])
 
 
+def repeated_outputs(path):
+    """Outputs y, x, y, x: y = 2 x listed twice, and input x itself twice."""
+    two = numpy_helper.from_array(np.array(2.0, dtype=np.float32), "two")
+    return _save(path, [helper.make_node("Mul", ["x", "two"], ["y"])],
+                 [_tensor("x", FLOAT, [3])], [_tensor(name, FLOAT, [3]) for name in "yxyx"], [two])
+
+
+def uint8_identity(path):
+    return _save(path, [helper.make_node("Identity", ["x"], ["y"])],
+                 [_tensor("x", TensorProto.UINT8, [2])], [_tensor("y", TensorProto.UINT8, [2])])
+
+
 def matmul(path):
     return _save(path, [helper.make_node("MatMul", ["x", "W"], ["y"])],
                  [_tensor("x", FLOAT, [1, 2])], [_tensor("y", FLOAT, [1, 3])],

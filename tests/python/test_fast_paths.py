@@ -58,12 +58,12 @@ def containers(nc, rng):
     pool = []
     for s in "sdcz":
         vec, mat = getattr(nc, "vec" + s), getattr(nc, "mat" + s)
-        for n in (0, 1, 2, 3, 5, 8):
+        for n in (0, 1, 2, 3, 5, 8, 12):
             v = vec(n)
             for i in range(n):
                 v[i] = rng.uniform(-2, 2) if s in "sd" else complex(rng.uniform(-2, 2), rng.uniform(-2, 2))
             pool += [v, v[1:], v[:n // 2 + 1], v[n // 3:n]]
-        for rows, cols in ((0, 2), (1, 1), (2, 2), (2, 3), (3, 2), (3, 3), (4, 1)):
+        for rows, cols in ((0, 2), (1, 1), (2, 2), (2, 3), (3, 2), (3, 3), (4, 1), (11, 5)):
             m = mat(rows, cols)
             for k in range(rows * cols):
                 m[k % rows, k // rows] = rng.uniform(-1, 1)

@@ -8,7 +8,7 @@ import models
 import nubracore
 import sanitizer
 
-MAKERS = ["identity", "pass_through", "matmul", "two_inputs", "constant", "scalar", "int64_input",
+MAKERS = ["identity", "pass_through", "repeated_outputs", "uint8_identity", "matmul", "two_inputs", "constant", "scalar", "int64_input",
           "float16_input", "dynamic", "checked", "sequence_input"]
 
 
@@ -130,6 +130,16 @@ def test_output_that_is_an_input_follows_it(load):
         assert (model.get(0, [1]), model.get(1, [1])) == (value, 2 * value)
 
 
+def test_output_listed_again_reads_what_the_graph_computed(load):
+    model = load("repeated_outputs")
+    for x in ([1.0, 2.0, 3.0], [-1.5, 0.5, 4.0]):
+        for k, value in enumerate(x):
+            model.set(0, [k], value)
+        model.run()
+        doubled = [2 * value for value in x]
+        assert [[model.get(o, [k]) for k in range(3)] for o in range(4)] == [doubled, x, doubled, x]
+
+
 def test_no_inputs_and_rank_zero(load):
     model = load("constant")
     model.run()
@@ -145,7 +155,12 @@ def test_no_inputs_and_rank_zero(load):
     ("identity", lambda m: m.set(1, [0, 0], 1.0), RuntimeError, "input index 1 exceeds max number of inputs 1"),
     ("identity", lambda m: m.get(5, [0, 0]), RuntimeError, "output index 5 exceeds max number of outputs 1"),
     ("constant", lambda m: m.set(0, [0], 1.0), RuntimeError, "input index 0 exceeds max number of inputs 0"),
-    ("int64_input", lambda m: m.set(1, [0], 1.0), RuntimeError, "input 1 'n' has no view of the requested type"),
+    ("int64_input", lambda m: m.set(1, [0], 1.0), RuntimeError,
+     "input 1 'n' holds int64 elements; only float tensors can be set and read"),
+    ("uint8_identity", lambda m: m.set(0, [0], 1.0), RuntimeError,
+     "input 0 'x' holds uint8 elements; only float tensors can be set and read"),
+    ("uint8_identity", lambda m: m.get(0, [0]), RuntimeError,
+     "output 0 'y' holds uint8 elements; only float tensors can be set and read"),
     ("identity", lambda m: m.set(0, [0], 1.0), RuntimeError, "location dimensions do not match shape size"),
     ("identity", lambda m: m.get(0, [0, 0, 0]), RuntimeError, "location dimensions do not match shape size"),
     ("identity", lambda m: m.set(0, [0, 3], 1.0), RuntimeError, "invalid location range"),

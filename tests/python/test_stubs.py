@@ -21,10 +21,11 @@ def test_committed_stub_is_the_generated_one(tmp_path):
 
 
 @pytest.mark.skipif(sanitizer.ACTIVE, reason="mypy runs none of the module")
-def test_mypy_passes_the_tour_and_reports_a_wrong_call(tmp_path):
+def test_mypy_passes_the_tour_and_sequence_coordinates_and_reports_a_wrong_call(tmp_path):
     shutil.copy(STUB, tmp_path / "nubracore.pyi")
     wrong = tmp_path / "wrong.py"
-    wrong.write_text("import nubracore\n\nnubracore.dot(nubracore.vecd(1), nubracore.vecs(1))\n")
+    wrong.write_text("import nubracore\n\nnubracore.dot(nubracore.vecd(1), nubracore.vecs(1))\n"
+                     "nubracore.model('m').set(0, (0, 1), nubracore.model('m').get(0, range(2)))\n")
     done = subprocess.run([sys.executable, "-m", "mypy", "--cache-dir", str(tmp_path / "cache"),
                            str(TOP / "examples/tour.py"), str(wrong)],
                           env=dict(os.environ, MYPYPATH=str(tmp_path)), capture_output=True, text=True)
