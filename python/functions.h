@@ -37,6 +37,22 @@ inline pyd::function_record* recordsOf(PyObject* function)
     return static_cast<pyd::function_record*>(PyCapsule_GetPointer(self, pyd::get_function_record_capsule_name()));
 }
 
+// Sets the TypeError message as pybind11's dispatcher sets its own: with
+// its note on missing headers where a C++ type shows, and chained to the
+// error already set, if any.
+inline void setTypeError(std::string message)
+{
+    if (message.find("std::") != std::string::npos)
+        message += "\n\nDid you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
+                   "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
+                   "conversions are optional and require extra headers to be included\n"
+                   "when compiling your pybind11 module.";
+    if (PyErr_Occurred())
+        py::raise_from(PyExc_TypeError, message.c_str());
+    else
+        PyErr_SetString(PyExc_TypeError, message.c_str());
+}
+
 #if NUBRA_FAST_PATHS
 
 // A function object as pybind11 made it, called through a tuple and a dict,
@@ -130,17 +146,8 @@ PyObject* translated(Body body)
 // can't be cast; null.
 inline PyObject* unconvertible(const pyd::function_record& record)
 {
-    std::string message = "Unable to convert function return value to a Python type! The signature was\n\t";
-    message += record.signature;
-    if (message.find("std::") != std::string::npos)
-        message += "\n\nDid you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
-                   "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
-                   "conversions are optional and require extra headers to be included\n"
-                   "when compiling your pybind11 module.";
-    if (PyErr_Occurred())
-        py::raise_from(PyExc_TypeError, message.c_str());
-    else
-        PyErr_SetString(PyExc_TypeError, message.c_str());
+    setTypeError(std::string("Unable to convert function return value to a Python type! The signature was\n\t")
+                 + record.signature);
     return nullptr;
 }
 

@@ -5,12 +5,14 @@
 // module's containers render just those lines, so a failed call costs
 // little whatever their sizes.
 //
-// Each overload chain gets a last record of its own, which refuses in the
-// pass without conversion and raises the error in the pass with it, once
-// every overload has refused. A chain of one overload keeps pybind11's
-// single try with conversion: its overload raises the error itself when it
-// refuses, and the last record takes only calls it never saw (a wrong count
-// of arguments, keywords).
+// Each overload chain gets two last records of its own. The first takes
+// any positional call: it refuses in the pass without conversion and raises
+// the error in the pass with it, once every overload has refused. The
+// second raises it at once for a call with keywords, which no overload
+// takes. A chain of one overload keeps pybind11's single try with
+// conversion: its overload raises the error itself when it refuses, and the
+// last records take only calls it never saw (a wrong count of arguments,
+// keywords).
 //
 // Built on pybind11 2.10.3's internals: function_record (impl, next, data,
 // free_data, args, nargs, nargs_pos, has_args, has_kwargs, is_method,
@@ -21,6 +23,7 @@
 // records it tries again with conversion, and its message.
 
 #include <algorithm>
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -169,96 +172,133 @@ inline std::string render(py::handle arg)
             msg += render(kwarg.second);
         }
     }
-    if (msg.find("std::") != std::string::npos)
-        msg += "\n\n"
-               "Did you forget to `#include <pybind11/stl.h>`? Or <pybind11/complex.h>,\n"
-               "<pybind11/functional.h>, <pybind11/chrono.h>, etc. Some automatic\n"
-               "conversions are optional and require extra headers to be included\n"
-               "when compiling your pybind11 module.";
-    if (PyErr_Occurred())
-        py::raise_from(PyExc_TypeError, msg.c_str());
-    else
-        PyErr_SetString(PyExc_TypeError, msg.c_str());
+    setTypeError(std::move(msg));
     throw py::error_already_set();
 }
 
 using Impl = py::handle (*)(pyd::function_call&);
 
-// What the last record of a chain keeps: the chain's first record and, for
-// a chain of one overload, that overload's own impl.
+// What the records appended to a chain keep: the chain's first record, the
+// first appended one (where the chain's own overloads end) and, for a chain
+// of one overload, that overload's own impl.
 struct Chain {
     const pyd::function_record* head;
+    const pyd::function_record* end;
     Impl only;
 };
 
-// The default of the last record's positional parameter: no argument there.
+inline const Chain& chainOf(const pyd::function_record& record)
+{
+    return *static_cast<const Chain*>(record.data[0]);
+}
+
+// The default of the positional record's parameters: no argument there.
 inline PyObject* unset()
 {
     static PyObject* const object = PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&PyBaseObject_Type));
     return object;
 }
 
-// The last record's impl; its arguments are the first positional one (or
-// unset), a tuple of the others, and a dict of the keywords.
-inline py::handle refuseAll(pyd::function_call& call)
+// Raises the error for the arguments of a call, without a constructor's self.
+[[noreturn]] inline void raiseFor(const Chain& chain, std::vector<py::handle> args, py::handle kwargs)
+{
+    if (chain.head->is_constructor)
+        args.erase(args.begin());
+    raise(*chain.head, chain.end, args, kwargs);
+}
+
+// The positional record's impl: its parameters are as many positional ones
+// as the chain's longest overload takes, unset where not given, then a tuple
+// of any others. It takes no keywords, so pybind11 makes it no dict: nothing
+// it holds is owned by the call, which outlives the conversions of the second
+// pass (a daemon thread ended at exit unwinds through it without the GIL).
+inline py::handle refusePositional(pyd::function_call& call)
 {
     if (!call.args_convert[0])
         return PYBIND11_TRY_NEXT_OVERLOAD;
-    const Chain& chain = *static_cast<const Chain*>(call.func.data[0]);
     std::vector<py::handle> args;
-    if (call.args[0].ptr() != unset())
-        args.push_back(call.args[0]);
-    for (const py::handle arg : py::reinterpret_borrow<py::tuple>(call.args[1]))
+    for (size_t i = 0; i < call.func.nargs_pos; ++i)
+        if (call.args[i].ptr() != unset())
+            args.push_back(call.args[i]);
+    for (const py::handle arg : py::reinterpret_borrow<py::tuple>(call.args[call.func.nargs_pos]))
         args.push_back(arg);
-    if (chain.head->is_constructor)
-        args.erase(args.begin());
-    raise(*chain.head, &call.func, args, call.args[2]);
+    raiseFor(chainOf(call.func), std::move(args), {});
+}
+
+// The keyword record's impl, tried in the first pass only: no overload of
+// the chain takes keywords, so a call with some is refused at once.
+inline py::handle refuseKeywords(pyd::function_call& call)
+{
+    const py::handle kwargs = call.args[1];
+    if (PyDict_GET_SIZE(kwargs.ptr()) == 0)
+        return PYBIND11_TRY_NEXT_OVERLOAD;
+    const auto positional = py::reinterpret_borrow<py::tuple>(call.args[0]);
+    raiseFor(chainOf(*static_cast<const pyd::function_record*>(call.func.data[0])),
+             {positional.begin(), positional.end()}, kwargs);
 }
 
 // The impl of an overload alone in its chain: loads with conversion, as
 // pybind11 tries a single overload, and raises the error on refusal.
 inline py::handle tryOnce(pyd::function_call& call)
 {
-    const pyd::function_record& last = *call.func.next;
+    const Chain& chain = chainOf(*call.func.next);
     std::fill(call.args_convert.begin() + (call.func.is_new_style_constructor ? 1 : 0), call.args_convert.end(), true);
     py::handle result;
     try {
-        result = static_cast<const Chain*>(last.data[0])->only(call);
+        result = chain.only(call);
     } catch (py::reference_cast_error&) {
         result = PYBIND11_TRY_NEXT_OVERLOAD;
     }
     if (result.ptr() != PYBIND11_TRY_NEXT_OVERLOAD)
         return result;
-    raise(call.func, &last, {call.args.begin() + (call.func.is_constructor ? 1 : 0), call.args.end()}, {});
+    raise(call.func, chain.end, {call.args.begin() + (call.func.is_constructor ? 1 : 0), call.args.end()}, {});
 }
 
-// Appends the last record to the chain from head. Operators (whose refusal
-// is NotImplemented) and single overloads with named, defaulted or
-// variadic parameters keep pybind11's own handling.
+// Appends the records that raise the error to the chain from head: one for
+// positional calls, tried in the pass with conversion, and one for calls
+// with keywords. Operators (whose refusal is NotImplemented), chains that
+// take keywords and single overloads with named, defaulted or variadic
+// parameters keep pybind11's own handling.
 inline void append(pyd::function_record* head)
 {
     if (head == nullptr || head->is_operator)
         return;
     pyd::function_record* last = head;
-    while (last->next != nullptr)
-        last = last->next;
+    size_t positional = 1;
+    for (pyd::function_record* record = head;; record = record->next) {
+        if (record->impl == refuseKeywords || record->has_kwargs
+            || std::any_of(record->args.begin(), record->args.end(), [](const auto& arg) { return arg.name != nullptr; }))
+            return;
+        positional = std::max<size_t>(positional, record->nargs_pos);
+        if (record->next == nullptr) {
+            last = record;
+            break;
+        }
+    }
     const bool alone = last == head;
-    if (last->impl == refuseAll || (alone && (!head->args.empty() || head->has_args || head->has_kwargs)))
+    if (alone && (!head->args.empty() || head->has_args))
         return;
-    auto* record = new pyd::function_record();
-    record->impl = refuseAll;
-    record->nargs = 3;
-    record->nargs_pos = 1;
-    record->has_args = record->has_kwargs = true;
-    record->args.emplace_back(nullptr, nullptr, py::handle(unset()).inc_ref(), true, true);
-    record->data[0] = new Chain{head, alone ? std::exchange(head->impl, tryOnce) : nullptr};
-    record->free_data = [](pyd::function_record* r) { delete static_cast<Chain*>(r->data[0]); };
-    last->next = record;
+    auto* positionalRecord = new pyd::function_record();
+    positionalRecord->impl = refusePositional;
+    positionalRecord->nargs = static_cast<std::uint16_t>(positional + 1);
+    positionalRecord->nargs_pos = static_cast<std::uint16_t>(positional);
+    positionalRecord->has_args = true;
+    for (size_t i = 0; i < positional; ++i)
+        positionalRecord->args.emplace_back(nullptr, nullptr, py::handle(unset()).inc_ref(), true, true);
+    positionalRecord->data[0] = new Chain{head, positionalRecord, alone ? std::exchange(head->impl, tryOnce) : nullptr};
+    positionalRecord->free_data = [](pyd::function_record* r) { delete static_cast<Chain*>(r->data[0]); };
+    auto* keywordRecord = new pyd::function_record();
+    keywordRecord->impl = refuseKeywords;
+    keywordRecord->nargs = 2;
+    keywordRecord->has_args = keywordRecord->has_kwargs = true;
+    keywordRecord->data[0] = positionalRecord;
+    positionalRecord->next = keywordRecord;
+    last->next = positionalRecord;
 }
 
 // Gives the module's functions, and its classes' methods and constructors,
 // the bounded error.
-inline void install(const py::module_& m)
+inline void appendRecords(const py::module_& m)
 {
     for (const auto item : m.attr("__dict__").cast<py::dict>()) {
         PyObject* value = item.second.ptr();

@@ -114,7 +114,7 @@ void registerModule(py::module_& m)
     });
     registerOperations(m);
     Nubra::Python::install(m);
-    Nubra::Python::noMatch::install(m);
+    Nubra::Python::noMatch::appendRecords(m);
 }
 
 // What the module holds once made: an import after the first (a reload,
