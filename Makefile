@@ -19,13 +19,17 @@ build: bootstrap
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # One wheel per interpreter (scripts/pythons; PYTHONS="..." overrides) into
-# dist/. Debian's interpreter shares the build folder of the tests.
+# dist/. Debian's interpreter shares the build folder of the tests. Then one
+# per version of the list with no interpreter here, from its headers.
 PYTHONS ?= $(shell $(TOP)/scripts/pythons)
 
 wheels: build
 	@for python in $(PYTHONS); do \
 	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || true); \
 	    $$python $(TOP)/scripts/wheel_backend.py $(TOP)/dist $$folder || exit 1; \
+	done
+	@for version in $$($(TOP)/scripts/pythons --headers); do \
+	    $(PYTHON) $(TOP)/scripts/wheel_backend.py $(TOP)/dist --headers $$version || exit 1; \
 	done
 
 test: wheels

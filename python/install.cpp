@@ -157,7 +157,7 @@ void install(py::module_& m)
     }
 #else
     if (fastPathSetting == "report")
-        std::cerr << "nubracore fast paths: compiled out (they need pybind11 2.10.3 and CPython 3.11 to 3.13; built with "
+        std::cerr << "nubracore fast paths: compiled out (they need pybind11 2.10.3 and CPython 3.11 to 3.15; built with "
                   << builtWith() << ")\n";
 #endif
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Whether the fast paths are built in, and whether they are on.
 //
-// They lean on the internals of pybind11 2.10.3 and of CPython 3.11 to 3.13
+// They lean on the internals of pybind11 2.10.3 and of CPython 3.11 to 3.15
 // (each header that does names what it uses); with any other version they
 // are compiled out and the module runs on pybind11's own paths.
 // NUBRACORE_FAST_PATHS in the environment at import: 0, false, no or off
@@ -15,7 +15,7 @@
 
 #include <pybind11/pybind11.h>
 
-#if PYBIND11_VERSION_HEX == 0x020A0300 && PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
+#if PYBIND11_VERSION_HEX == 0x020A0300 && PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x03100000
 #define NUBRA_FAST_PATHS 1
 #else
 #define NUBRA_FAST_PATHS 0
