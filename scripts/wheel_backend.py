@@ -47,7 +47,7 @@ ARCH = os.uname().machine
 # oldest first. A policy older than glibc 2.28 can't be met with Debian's
 # OpenBLAS and ONNX Runtime.
 SYSTEM = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "libstdc++.so.6",
-          "libgcc_s.so.1", f"ld-linux-{ARCH.replace('_', '-')}.so.2"}
+          "libgcc_s.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1"}
 POLICIES = {
     "manylinux_2_28": {"GLIBC": (2, 28), "GLIBCXX": (3, 4, 24), "CXXABI": (1, 3, 11), "GCC": (7, 0, 0)},
     "manylinux_2_31": {"GLIBC": (2, 31), "GLIBCXX": (3, 4, 28), "CXXABI": (1, 3, 12), "GCC": (7, 0, 0)},
