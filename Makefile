@@ -26,13 +26,17 @@ build: bootstrap
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # One wheel per interpreter (scripts/pythons; PYTHONS="..." overrides) into
-# dist/. Debian's interpreter shares the build folder of the tests.
+# dist/. Debian's interpreter shares the build folder of the tests. Then one
+# per version of the list with no interpreter here, from its headers.
 PYTHONS ?= $(shell $(TOP)/scripts/pythons)
 
 wheels: build
 	@for python in $(PYTHONS); do \
 	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || true); \
 	    $$python $(TOP)/scripts/wheel_backend.py $(TOP)/dist $$folder || exit 1; \
+	done
+	@for version in $$($(TOP)/scripts/pythons --headers); do \
+	    $(PYTHON) $(TOP)/scripts/wheel_backend.py $(TOP)/dist --headers $$version || exit 1; \
 	done
 
 test: wheels
@@ -55,16 +59,26 @@ bench: wheels
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_operations.py $(BUILD)
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_model.py $(BUILD)
 
-# Instructions per call under callgrind against the floor (bench/floor.c),
-# on each interpreter the wheels are built for, from its build folder (the
-# wheels' own); reports the targets, never fails on one.
+# Instructions per call under callgrind against the floor (bench/floor.c);
+# reports the targets, never fails on one. Then the same on each other
+# interpreter whose build folder make wheels made; those built from headers
+# alone in Debian sid's chroot.
 bench-instructions: bootstrap
-	@for python in $(PYTHONS); do \
-	    folder=$$([ $$python = $(PYTHON) ] && echo $(BUILD) || \
-	        echo $(TOP)/build-py$$($$python -c 'import sys; print("%d.%d" % sys.version_info[:2])')); \
-	    cmake -S $(TOP) -B $$folder -DPython_EXECUTABLE=$$python > /dev/null || exit 1; \
-	    cmake --build $$folder -j $(JOBS) --target nubracore floor || exit 1; \
-	    PYTHONPATH=$$folder:$$folder/bench $$python $(TOP)/bench/bench_instructions.py || exit 1; \
+	@$(CONFIGURE)
+	@cmake --build $(BUILD) -j $(JOBS) --target nubracore floor
+	PYTHONPATH=$(BUILD):$(BUILD)/bench $(PYTHON) $(TOP)/bench/bench_instructions.py
+	@for python in $(filter-out $(PYTHON),$(PYTHONS)) $$($(TOP)/scripts/pythons --headers); do \
+	    version=$$(basename $$python | sed 's/^python//'); \
+	    [ -x $$python ] && version=$$($$python -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	    folder=$(TOP)/build-py$$version; \
+	    [ -d $$folder ] || { echo "CPython $$version: no $$folder (make wheels)"; continue; }; \
+	    cmake --build $$folder -j $(JOBS) --target nubracore floor > /dev/null || exit 1; \
+	    if [ -x $$python ]; then \
+	        PYTHONPATH=$$folder:$$folder/bench $$python $(TOP)/bench/bench_instructions.py || exit 1; \
+	    else \
+	        $(TOP)/tests/wheels/in_chroot.sh sid $(TOP) $(BUILD)/wheels env PYTHONPATH=$$folder:$$folder/bench \
+	            python$$version $(TOP)/bench/bench_instructions.py || exit 1; \
+	    fi; \
 	done
 
 # The C++ tests and the Python tests against a build with AddressSanitizer

@@ -239,7 +239,8 @@ def chart(build, ours, before, scipy, suffixes):
 
 def interpreters(build):
     """The per-call figures on each interpreter the wheels are built for,
-    from its build folder (make wheels)."""
+    from its build folder, or from its wheel in Debian sid's chroot for one
+    built from headers alone (make wheels)."""
     print("\nPer call on each interpreter, nanoseconds, best of the rounds: worst overload position with")
     print(f"operands of {N} elements (dot: first / worst), element access on doubles")
     print(f"{'CPython':8} {'dot':>9} {'axpy':>6} {'copy':>6} {'scale':>6} {'gemv':>6} {'v[i]':>6} {'v[i]=x':>6}"
@@ -251,12 +252,27 @@ def interpreters(build):
         if not list(folder.glob("nubracore.*.so")):
             print(f"{version:8} (no module in {folder}: make wheels)")
             continue
-        found = json.loads(subprocess.run([python, Path(__file__).with_name("per_call.py")], check=True,
-                                          capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=folder)).stdout)
-        t, e = found["positions"], found["elements"]
-        worst = [max(t[name]) * 1e9 for name in ("axpy", "copy", "scale", "gemv")]
-        print(f"{version:8} {t['dot'][0] * 1e9:4.0f} /{max(t['dot']) * 1e9:3.0f}" + "".join(f" {w:6.0f}" for w in worst)
-              + "".join(f" {e[k] * 1e9:6.0f}" for k in ("v[3]", "v[3] = x", "m[1, 2]")))
+        row(version, subprocess.run([python, Path(__file__).with_name("per_call.py")], check=True,
+                                    capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=folder)).stdout)
+    # Versions built from headers alone run in Debian sid's chroot, from their wheel.
+    for version in subprocess.run([TOP / "scripts/pythons", "--headers"], capture_output=True, text=True).stdout.split():
+        wheels = list((TOP / "dist").glob(f"nubracore-*-cp{version.replace('.', '')}-*.whl"))
+        if len(wheels) != 1:
+            print(f"{version:8} (no wheel in dist: make wheels)")
+            continue
+        script = (f"python{version} -m venv --system-site-packages /tmp/venv && /tmp/venv/bin/pip install --quiet "
+                  f"--no-index {wheels[0]} && /tmp/venv/bin/python {Path(__file__).with_name('per_call.py')}")
+        row(version, subprocess.run([TOP / "tests/wheels/in_chroot.sh", "sid", TOP, Path(build) / "wheels", "sh", "-c",
+                                     script], check=True, capture_output=True, text=True).stdout)
+
+
+def row(version, output):
+    """One interpreter's line, from per_call.py's output."""
+    found = json.loads(output)
+    t, e = found["positions"], found["elements"]
+    worst = [max(t[name]) * 1e9 for name in ("axpy", "copy", "scale", "gemv")]
+    print(f"{version:8} {t['dot'][0] * 1e9:4.0f} /{max(t['dot']) * 1e9:3.0f}" + "".join(f" {w:6.0f}" for w in worst)
+          + "".join(f" {e[k] * 1e9:6.0f}" for k in ("v[3]", "v[3] = x", "m[1, 2]")))
 
 
 def main():

@@ -3,15 +3,21 @@ runs with each interpreter. It needs nothing in the interpreter beyond the
 standard library; the build needs CMake, ldd, readelf, strip, patchelf and
 dpkg (`scripts/bootstrap build` installs them).
 
-CMake builds the module for the running interpreter. Every library the
-module loads that the platform tag doesn't promise goes into
-nubracore.libs/ beside it, found through RUNPATH $ORIGIN; with them the
-type stubs (package nubracore-stubs) and the licence of everything shipped.
-Every ELF file is checked against the tag's promise before the wheel is
-written.
+CMake builds the module for the running interpreter, or for a CPython
+this machine can't run from its headers alone (--headers X.Y: those
+scripts/bootstrap unpacks into .deps/pythonX.Y). Every library the module
+loads outside what manylinux promises goes into nubracore.libs/ beside it,
+found through RUNPATH $ORIGIN, under a name of its own: the name with a
+hash of its contents, as its soname and in every NEEDED entry, so that the
+loader never takes a system library of the old name for it, nor it for a
+system library another module (numpy) asks for. With them go the type stubs
+(package nubracore-stubs) and the licence of everything shipped. The
+platform tag is the oldest manylinux policy that admits every symbol
+version the files need.
 
-    python scripts/wheel_backend.py DIST [BUILD]   # builds BUILD (build-pyX.Y), writes the wheel into DIST
-    python scripts/wheel_backend.py check WHEEL    # the ELF check of a wheel, or of a folder
+    python scripts/wheel_backend.py DIST [BUILD]         # builds BUILD (build-pyX.Y), writes the wheel into DIST
+    python scripts/wheel_backend.py DIST --headers X.Y   # the same for CPython X.Y from its headers
+    python scripts/wheel_backend.py check WHEEL          # the ELF check of a wheel (its tag too), or of a folder
 """
 
 import base64
@@ -34,12 +40,21 @@ VERSION = re.search(r"project\(nubracore VERSION ([\d.]+)", (TOP / "CMakeLists.t
 LIBS = "nubracore.libs"
 BUNDLED_ORT = TOP / ".deps/onnxruntime"
 
-# What the platform tag promises outside the wheel: these libraries, with
-# symbol versions up to glibc 2.36's and GCC 12's runtime (Debian 12's).
-SYSTEM = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "ld-linux-x86-64.so.2",
-          "libstdc++.so.6", "libgcc_s.so.1"}
-NEWEST = {"GLIBC": (2, 36), "GLIBCXX": (3, 4, 30), "CXXABI": (1, 3, 13), "GCC": (12, 0, 0)}
-PLATFORM = "manylinux_{}_{}_x86_64".format(*NEWEST["GLIBC"])
+ARCH = os.uname().machine
+# What a manylinux platform promises outside the wheel: these libraries
+# (all in auditwheel's lists) and, per policy, symbol versions up to these
+# (auditwheel's manylinux-policy.json, tests/wheels/tag.py compares), the
+# oldest first. A policy older than glibc 2.28 can't be met with Debian's
+# OpenBLAS and ONNX Runtime.
+SYSTEM = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "libstdc++.so.6",
+          "libgcc_s.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1"}
+POLICIES = {
+    "manylinux_2_28": {"GLIBC": (2, 28), "GLIBCXX": (3, 4, 24), "CXXABI": (1, 3, 11), "GCC": (7, 0, 0)},
+    "manylinux_2_31": {"GLIBC": (2, 31), "GLIBCXX": (3, 4, 28), "CXXABI": (1, 3, 12), "GCC": (7, 0, 0)},
+    "manylinux_2_34": {"GLIBC": (2, 34), "GLIBCXX": (3, 4, 29), "CXXABI": (1, 3, 13), "GCC": (7, 0, 0)},
+    "manylinux_2_35": {"GLIBC": (2, 35), "GLIBCXX": (3, 4, 30), "CXXABI": (1, 3, 13), "GCC": (12, 0, 0)},
+    "manylinux_2_36": {"GLIBC": (2, 36), "GLIBCXX": (3, 4, 30), "CXXABI": (1, 3, 13), "GCC": (12, 0, 0)},
+}
 
 
 def run(*command, **options):
@@ -58,38 +73,61 @@ def elf_files(root):
             yield path
 
 
-def faults(root):
-    """What in the unpacked wheel at root breaks the tag's promise."""
+def needs(root):
+    """What the unpacked wheel at root needs of the system: the faults no
+    policy can admit (a library outside SYSTEM and the wheel, a search path
+    outside it, a bundled library under a name a system library can have),
+    and the symbol versions of SYSTEM's libraries ("GLIBC_2.34") by file."""
     inside = {p.name for p in (Path(root) / LIBS).glob("*")}
-    found = []
+    faults, versions = [], {}
     for path in elf_files(root):
         name = path.relative_to(root)
         dynamic = output("readelf", "--dynamic", "--wide", path)
         for needed in re.findall(r"\(NEEDED\)\s+Shared library: \[(.+)\]", dynamic):
             if needed not in SYSTEM | inside:
-                found.append(f"{name} needs {needed}")
+                faults.append(f"{name} needs {needed}")
         for paths in re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[(.*)\]", dynamic):
-            found += [f"{name} searches {p}" for p in paths.split(":") if not p.startswith("$ORIGIN")]
+            faults += [f"{name} searches {p}" for p in paths.split(":") if not p.startswith("$ORIGIN")]
+        if path.parent.name == LIBS:
+            soname = re.search(r"\(SONAME\)\s+Library soname: \[(.+)\]", dynamic)
+            if not soname or soname[1] != path.name or not re.search(r"-[0-9a-f]{8}\.so", path.name):
+                faults.append(f"{name} is not under a name of its own (soname {soname and soname[1]})")
         library = None
         for line in output("readelf", "--version-info", "--wide", path).splitlines():
             if "File: " in line:
                 library = re.search(r"File: (\S+)", line)[1]
             elif "Name: " in line and library in SYSTEM:
-                version = re.search(r"Name: (\S+)", line)[1]
-                parts = re.fullmatch(r"([A-Z]+)_([\d.]+)", version)
-                newest = NEWEST.get(parts[1]) if parts else None
-                if newest is None or tuple(map(int, parts[2].split("."))) > newest:
-                    found.append(f"{name} needs {version} of {library}")
-    return found
+                versions.setdefault(re.search(r"Name: (\S+)", line)[1], set()).add(str(name))
+    return faults, versions
 
 
-def check(root):
-    found = faults(root)
-    if found:
-        raise SystemExit(f"not {PLATFORM}:\n  " + "\n  ".join(found))
+def admits(policy, version):
+    parts = re.fullmatch(r"([A-Z]+)_([\d.]+)", version)
+    newest = POLICIES[policy].get(parts[1]) if parts else None
+    return newest is not None and tuple(map(int, parts[2].split("."))) <= newest
+
+
+def platform(root):
+    """The oldest manylinux policy the unpacked wheel at root meets, as its
+    platform tag; exits with what breaks every policy."""
+    faults, versions = needs(root)
+    newest = list(POLICIES)[-1]
+    faults += [f"{', '.join(sorted(files))} need {version}" for version, files in sorted(versions.items())
+               if not admits(newest, version)]
+    if faults:
+        raise SystemExit(f"not {newest} or older:\n  " + "\n  ".join(faults))
+    policy = next(p for p in POLICIES if all(admits(p, version) for version in versions))
+    return f"{policy}_{ARCH}"
 
 
 # ---- staging
+
+def own_name(soname, path):
+    """The name a bundled library goes by: libfoo-HASH.so.N for libfoo.so.N,
+    HASH the start of its contents' SHA-256, as auditwheel names them."""
+    base, extension = soname.split(".", 1)
+    return f"{base}-{hashlib.sha256(path.read_bytes()).hexdigest()[:8]}.{extension}"
+
 
 def shipped_libraries(module):
     """The libraries the module loads outside SYSTEM, by name, with their files."""
@@ -123,20 +161,65 @@ def stage(module, root, dist_info):
     notices = root / dist_info / "licenses"
     notices.mkdir(parents=True)
     shutil.copy(TOP / "LICENSE", notices)
-    for name, path in shipped_libraries(module).items():
-        copy = root / LIBS / name
+    libraries = shipped_libraries(module)
+    names = {soname: own_name(soname, path) for soname, path in libraries.items()}
+    renames = [option for pair in names.items() for option in ("--replace-needed", *pair)]
+    for soname, path in libraries.items():
+        copy = root / LIBS / names[soname]
         shutil.copy(path, copy)
         run("strip", "--strip-unneeded", copy)
         run("patchelf", "--set-rpath", "$ORIGIN", copy)
+        run("patchelf", "--set-soname", names[soname], copy)
+        run("patchelf", *renames, copy)
         folder, files = licences(path)
         (notices / folder).mkdir(exist_ok=True)
         for file in files:
             shutil.copy(file, notices / folder)
     run("strip", "--strip-unneeded", target)
     run("patchelf", "--set-rpath", f"$ORIGIN/{LIBS}", target)
+    run("patchelf", *renames, target)
     stubs = root / "nubracore-stubs"
     stubs.mkdir()
     shutil.copy(TOP / "stubs/nubracore-stubs/__init__.pyi", stubs)
+
+
+# ---- metadata and the archive
+
+# ---- the CPython a wheel is for
+
+class Running:
+    """The interpreter running this script."""
+    version = "%d.%d" % sys.version_info[:2]
+    implementation = sys.implementation.name
+    abiflags = sys.abiflags
+    extension = sysconfig.get_config_var("EXT_SUFFIX")
+    cmake = [f"-DPython_EXECUTABLE={sys.executable}", "-DNUBRA_PYTHON_HEADERS="]
+
+
+class Headers:
+    """A CPython known by its headers (.deps/pythonX.Y) and its python-config;
+    the build's interpreter is Debian's, which runs CMake's queries."""
+    implementation = "cpython"
+
+    def __init__(self, version):
+        self.version = version
+        self.root = TOP / ".deps" / f"python{version}"
+        self.cmake = ["-DPython_EXECUTABLE=/usr/bin/python3", f"-DNUBRA_PYTHON_HEADERS={self.root}"]
+
+    def config(self, option):
+        """What python-config says; read once the bootstrap has run."""
+        configs = list(self.root.glob("usr/bin/*-config"))
+        if len(configs) != 1:
+            raise SystemExit(f"no headers of CPython {self.version} in {self.root} (scripts/bootstrap puts them there)")
+        return output("sh", configs[0], option).strip()
+
+    @property
+    def abiflags(self):
+        return self.config("--abiflags")
+
+    @property
+    def extension(self):
+        return self.config("--extension-suffix")
 
 
 # ---- metadata and the archive
@@ -164,9 +247,9 @@ def metadata():
     return "\n".join(lines) + "\n\n" + (TOP / project["readme"]).read_text()
 
 
-def tag():
-    python = f"cp{sys.version_info.major}{sys.version_info.minor}"
-    return f"{python}-{python}{sys.abiflags}-{PLATFORM}"
+def tag(python, platform_tag):
+    cp = "cp" + python.version.replace(".", "")
+    return f"{cp}-{cp}{python.abiflags}-{platform_tag}"
 
 
 def record_line(path, data):
@@ -174,13 +257,13 @@ def record_line(path, data):
     return f"{path},sha256={digest},{len(data)}\n"
 
 
-def write_wheel(root, dist_info, destination):
+def write_wheel(root, dist_info, destination, wheel_tag):
     (root / dist_info / "METADATA").write_text(metadata())
     (root / dist_info / "WHEEL").write_text(
-        f"Wheel-Version: 1.0\nGenerator: nubracore wheel_backend\nRoot-Is-Purelib: false\nTag: {tag()}\n")
+        f"Wheel-Version: 1.0\nGenerator: nubracore wheel_backend\nRoot-Is-Purelib: false\nTag: {wheel_tag}\n")
     files = sorted(p for p in root.rglob("*") if p.is_file())
     record = f"{dist_info}/RECORD"
-    name = Path(destination) / f"nubracore-{VERSION}-{tag()}.whl"
+    name = Path(destination) / f"nubracore-{VERSION}-{wheel_tag}.whl"
     partial = name.with_suffix(".partial")  # a reader never sees half a wheel
     with zipfile.ZipFile(partial, "w", zipfile.ZIP_DEFLATED) as wheel:
         lines = []
@@ -194,30 +277,29 @@ def write_wheel(root, dist_info, destination):
     return name
 
 
-def build(build_folder, destination):
-    """Builds the module for this interpreter in build_folder and writes its
-    wheel into destination; gives the wheel's path."""
-    version = "%d.%d" % sys.version_info[:2]
-    if sys.implementation.name != "cpython" or version not in PYTHONS:
-        raise SystemExit(f"nubracore builds for CPython {', '.join(PYTHONS)}, not {sys.implementation.name} {version}")
+def build(python, build_folder, destination):
+    """Builds the module for python (Running() or Headers) in build_folder
+    and writes its wheel into destination; gives the wheel's path."""
+    if python.implementation != "cpython" or python.version not in PYTHONS:
+        raise SystemExit(f"nubracore builds for CPython {', '.join(PYTHONS)}, not {python.implementation} {python.version}")
     run(TOP / "scripts/bootstrap", "build")
-    run("cmake", "-S", TOP, "-B", build_folder, f"-DPython_EXECUTABLE={sys.executable}", stdout=subprocess.DEVNULL)
+    run("cmake", "-S", TOP, "-B", build_folder, *python.cmake, stdout=subprocess.DEVNULL)
     run("cmake", "--build", build_folder, "--target", "nubracore", "-j", os.cpu_count())
-    module = Path(build_folder) / ("nubracore" + sysconfig.get_config_var("EXT_SUFFIX"))
+    module = Path(build_folder) / ("nubracore" + python.extension)
     dist_info = f"nubracore-{VERSION}.dist-info"
     with tempfile.TemporaryDirectory() as folder:
         root = Path(folder)
         stage(module, root, dist_info)
-        check(root)
+        wheel_tag = tag(python, platform(root))
         Path(destination).mkdir(parents=True, exist_ok=True)
-        return write_wheel(root, dist_info, destination)
+        return write_wheel(root, dist_info, destination, wheel_tag)
 
 
 # ---- pip's hooks (PEP 517)
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     folder = TOP / ("build-py%d.%d" % sys.version_info[:2])
-    return build(folder, wheel_directory).name
+    return build(Running(), folder, wheel_directory).name
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
@@ -229,15 +311,25 @@ def build_sdist(sdist_directory, config_settings=None):
     raise SystemExit("nubracore offers no sdist: install a wheel (make wheels), or pip install a clone")
 
 
+def check(wheel):
+    """The ELF check of a folder, or of a wheel, whose tag must then be the
+    platform its files meet."""
+    if Path(wheel).is_dir():
+        return platform(wheel)
+    with tempfile.TemporaryDirectory() as folder:
+        zipfile.ZipFile(wheel).extractall(folder)
+        found = platform(folder)
+    if not Path(wheel).name.endswith(f"-{found}.whl"):
+        raise SystemExit(f"{Path(wheel).name}: its files meet {found}")
+    return found
+
+
 def main():
     if sys.argv[1] == "check":
-        if Path(sys.argv[2]).is_dir():
-            return check(sys.argv[2])
-        with tempfile.TemporaryDirectory() as folder:
-            zipfile.ZipFile(sys.argv[2]).extractall(folder)
-            return check(folder)
-    folder = sys.argv[2] if len(sys.argv) > 2 else TOP / ("build-py%d.%d" % sys.version_info[:2])
-    print(build(folder, sys.argv[1]))
+        return print(check(sys.argv[2]))
+    python = Headers(sys.argv[3]) if sys.argv[2:3] == ["--headers"] else Running()
+    folder = sys.argv[2] if len(sys.argv) > 2 and isinstance(python, Running) else TOP / f"build-py{python.version}"
+    print(build(python, folder, sys.argv[1]))
 
 
 if __name__ == "__main__":

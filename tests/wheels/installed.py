@@ -1,5 +1,5 @@
 """The installed module is the one imported, its libraries are the wheel's
-copies (Debian's are hidden), it runs a model, and every fast path is on.
+copies, it runs a model, and every fast path is on.
 
     python installed.py MODEL
 """
@@ -15,11 +15,10 @@ import nubracore
 
 site = Path(sysconfig.get_paths()["platlib"])
 assert Path(nubracore.__file__).parent == site, nubracore.__file__
-assert not any(Path("/usr/lib/x86_64-linux-gnu/openblas-pthread").iterdir()), "Debian's OpenBLAS is not hidden"
 
 loaded = set(re.findall(r"\s(/\S+\.so[.\d]*)$", Path("/proc/self/maps").read_text(), re.MULTILINE))
 for name in ("libopenblas", "liblapacke", "libgfortran", "libquadmath", "libonnxruntime"):
-    paths = {path for path in loaded if Path(path).name.startswith(name + ".")}
+    paths = {path for path in loaded if Path(path).name.startswith(name + "-")}
     assert paths == {str(site / "nubracore.libs" / Path(path).name) for path in paths} != set(), (name, paths)
 
 model = nubracore.model(sys.argv[1])

@@ -4,6 +4,9 @@
 # another folder and with Debian's OpenBLAS, LAPACK(E), gfortran and quadmath
 # hidden, imported, the tour run, the numpy-free tests run with Debian's
 # pytest, and the seeded transcript written to OUT/transcript-VERSION.txt.
+# Where the interpreter has numpy (Debian's), the wheel also goes into a
+# venv that sees it, and each module maps its own libraries in either
+# import order.
 # Skipped (77) where there is no interpreter of that version, or not as root.
 #   wheel.sh VERSION SOURCE OUT
 set -euo pipefail
@@ -34,6 +37,7 @@ unshare -m bash -c '
     lib=/usr/lib/x86_64-linux-gnu
     for d in openblas-pthread blas lapack; do mount -t tmpfs none $lib/$d; done
     for f in liblapacke.so.3 libgfortran.so.5 libquadmath.so.0; do mount --bind /dev/null "$(realpath $lib/$f)"; done
+    [ -z "$(ls $lib/openblas-pthread)" ]
     exec "$@"' hide bash -c '
     set -e
     "$1"/venv/bin/python "$2"/tests/wheels/installed.py "$1"/nearest_centroid.onnx
@@ -43,3 +47,9 @@ unshare -m bash -c '
         "$2"/tests/python/test_interpreter.py
     "$1"/venv/bin/python "$2"/tests/wheels/transcript.py 20261209 "$1"/nearest_centroid.onnx "$3"' \
     run "$tmp" "$source" "$out/transcript-$version.txt"
+
+if "$python" -c "import numpy" 2> /dev/null; then
+    "$python" -m venv --system-site-packages "$tmp/numpy-venv"
+    "$tmp/numpy-venv/bin/pip" install --quiet --no-index --disable-pip-version-check "${wheels[0]}"
+    for first in numpy nubracore; do "$tmp/numpy-venv/bin/python" "$source/tests/wheels/own_copies.py" $first; done
+fi
