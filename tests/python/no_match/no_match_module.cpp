@@ -36,5 +36,5 @@ PYBIND11_MODULE(no_match_module, m)
     py::module_ plain = m.def_submodule("plain");
     define<Box<0>>(m);
     define<Box<1>>(plain);
-    Nubra::Python::noMatch::install(m);
+    Nubra::Python::noMatch::appendRecords(m);
 }
