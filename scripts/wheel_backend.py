@@ -274,6 +274,12 @@ def write_wheel(root, dist_info, destination, wheel_tag):
             lines.append(record_line(arcname, data))
         wheel.writestr(record, "".join(lines) + f"{record},,\n")
     partial.replace(name)
+    # It replaces a wheel of this interpreter and machine under another tag.
+    interpreter, platform = wheel_tag.rsplit("-", 1)
+    machine = platform.split("_", 3)[3]
+    for stale in Path(destination).glob(f"nubracore-{VERSION}-{interpreter}-*_{machine}.whl"):
+        if stale != name:
+            stale.unlink()
     return name
 
 
