@@ -332,8 +332,8 @@ inline std::string installCall(PyObject* object)
         if (!record->args.empty() || record->has_args || record->has_kwargs || record->is_operator
             || record->nargs > maxArgs)
             return "an overload with named, variadic or more than 5 parameters";
-        const auto recorded = registered.find(record);
-        if (recorded == registered.end() || recorded->second.parameters.size() != record->nargs)
+        const auto recorded = registeredOverloads.find(record);
+        if (recorded == registeredOverloads.end() || recorded->second.parameters.size() != record->nargs)
             return "an overload registered without its parameter kinds";
         std::vector<Slot> slots;
         for (const Parameter& parameter : recorded->second.parameters) {

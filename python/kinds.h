@@ -117,7 +117,7 @@ struct Registered {
     std::vector<Parameter> parameters;
     DirectCall direct;
 };
-inline std::unordered_map<const pyd::function_record*, Registered> registered;
+inline std::unordered_map<const pyd::function_record*, Registered> registeredOverloads;
 #endif
 
 // Registers f as an overload of name on a module or class, as their own def
@@ -137,7 +137,7 @@ void def(Target& target, const char* name, F&& f, const Extra&... extra)
         return; // not pybind11's function object: the fast paths will say so
     while (record->next != nullptr)
         record = record->next;
-    registered.emplace(record, Registered{std::move(parameters), Bound::template direct<std::decay_t<F>>()});
+    registeredOverloads.emplace(record, Registered{std::move(parameters), Bound::template direct<std::decay_t<F>>()});
 #endif
 }
 
