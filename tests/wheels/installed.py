@@ -5,6 +5,7 @@ copies, it runs a model, and every fast path is on.
 """
 
 import os
+import platform
 import re
 import subprocess
 import sys
@@ -17,7 +18,9 @@ site = Path(sysconfig.get_paths()["platlib"])
 assert Path(nubracore.__file__).parent == site, nubracore.__file__
 
 loaded = set(re.findall(r"\s(/\S+\.so[.\d]*)$", Path("/proc/self/maps").read_text(), re.MULTILINE))
-for name in ("libopenblas", "liblapacke", "libgfortran", "libquadmath", "libonnxruntime"):
+# gfortran needs libquadmath on x86-64 only.
+quadmath = ("libquadmath",) if platform.machine() == "x86_64" else ()
+for name in ("libopenblas", "liblapacke", "libgfortran", "libonnxruntime") + quadmath:
     paths = {path for path in loaded if Path(path).name.startswith(name + "-")}
     assert paths == {str(site / "nubracore.libs" / Path(path).name) for path in paths} != set(), (name, paths)
 
