@@ -63,11 +63,26 @@ bench: wheels
 	PYTHONPATH=$(BUILD) $(PYTHON) $(TOP)/bench/bench_model.py $(BUILD)
 
 # Instructions per call under callgrind against the floor (bench/floor.c);
-# reports the targets, never fails on one.
+# reports the targets, never fails on one. Then the same on each other
+# interpreter whose build folder make wheels made; those built from headers
+# alone in Debian sid's chroot.
 bench-instructions: bootstrap
 	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS) --target nubracore floor
 	PYTHONPATH=$(BUILD):$(BUILD)/bench $(PYTHON) $(TOP)/bench/bench_instructions.py
+	@for python in $(filter-out $(PYTHON),$(PYTHONS)) $$($(TOP)/scripts/pythons --headers); do \
+	    version=$$(basename $$python | sed 's/^python//'); \
+	    [ -x $$python ] && version=$$($$python -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	    folder=$(TOP)/build-py$$version; \
+	    [ -d $$folder ] || { echo "CPython $$version: no $$folder (make wheels)"; continue; }; \
+	    cmake --build $$folder -j $(JOBS) --target nubracore floor > /dev/null || exit 1; \
+	    if [ -x $$python ]; then \
+	        PYTHONPATH=$$folder:$$folder/bench $$python $(TOP)/bench/bench_instructions.py || exit 1; \
+	    else \
+	        $(TOP)/tests/wheels/in_chroot.sh sid $(TOP) $(BUILD)/wheels env PYTHONPATH=$$folder:$$folder/bench \
+	            python$$version $(TOP)/bench/bench_instructions.py || exit 1; \
+	    fi; \
+	done
 
 # The C++ tests and the Python tests against a build with AddressSanitizer
 # and UndefinedBehaviorSanitizer; any report fails the run. The interpreter

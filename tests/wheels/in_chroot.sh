@@ -2,7 +2,9 @@
 # Runs COMMAND in the chroot of SUITE (scripts/chroot, made or found in the
 # cache) in a mount namespace of its own: with /proc, /sys, /dev, an empty /tmp,
 # SOURCE read-only and OUT writable, each at its own path; a clean
-# environment. Skipped (77) when not root.
+# environment but for the caller's OPENBLAS_* settings, which choose
+# OpenBLAS's kernels and so the last bits of its results. Skipped (77) when
+# not root.
 #   in_chroot.sh SUITE SOURCE OUT COMMAND...
 set -euo pipefail
 [ "$(id -u)" -eq 0 ] || { echo "skipped: chroots take root"; exit 77; }
@@ -20,4 +22,5 @@ exec unshare -m bash -c '
     mount -t tmpfs tmpfs "$root/tmp"
     for folder in "$source" "$out"; do mkdir -p "$root$folder"; mount --bind "$folder" "$root$folder"; done
     mount -o remount,bind,ro "$root$source"
-    exec chroot "$root" env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 "$@"' in_chroot "$root" "$source" "$out" "$@"
+    exec chroot "$root" env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 $(env | grep ^OPENBLAS_) "$@"' \
+    in_chroot "$root" "$source" "$out" "$@"
