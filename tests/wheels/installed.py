@@ -6,18 +6,18 @@ copies, it runs a model, and every fast path is on.
 
 import os
 import platform
-import re
 import subprocess
 import sys
 import sysconfig
 from pathlib import Path
 
 import nubracore
+from mapped import mapped
 
 site = Path(sysconfig.get_paths()["platlib"])
 assert Path(nubracore.__file__).parent == site, nubracore.__file__
 
-loaded = set(re.findall(r"\s(/\S+\.so[.\d]*)$", Path("/proc/self/maps").read_text(), re.MULTILINE))
+loaded = mapped()
 # gfortran needs libquadmath on x86-64 only.
 quadmath = ("libquadmath",) if platform.machine() == "x86_64" else ()
 for name in ("libopenblas", "liblapacke", "libgfortran", "libonnxruntime") + quadmath:
