@@ -5,7 +5,9 @@ dpkg (`scripts/bootstrap build` installs them).
 
 CMake builds the module for the running interpreter, or for a CPython
 this machine can't run from its headers alone (--headers X.Y: those
-scripts/bootstrap unpacks into .deps/pythonX.Y). Every library the module
+scripts/bootstrap unpacks into .deps/pythonX.Y), or cross-builds it for
+CPython X.Y on aarch64 (--aarch64 X.Y: the arm64 trees of scripts/sysroot,
+cross compiler and binutils from scripts/bootstrap). Every library the module
 loads outside what manylinux promises goes into nubracore.libs/ beside it,
 found through RUNPATH $ORIGIN, under a name of its own: the name with a
 hash of its contents, as its soname and in every NEEDED entry, so that the
@@ -17,6 +19,7 @@ version the files need.
 
     python scripts/wheel_backend.py DIST [BUILD]         # builds BUILD (build-pyX.Y), writes the wheel into DIST
     python scripts/wheel_backend.py DIST --headers X.Y   # the same for CPython X.Y from its headers
+    python scripts/wheel_backend.py DIST --aarch64 X.Y   # the same for CPython X.Y on aarch64 (build-aarch64-pyX.Y)
     python scripts/wheel_backend.py check WHEEL          # the ELF check of a wheel (its tag too), or of a folder
 """
 
@@ -38,16 +41,21 @@ PROJECT = tomllib.loads((TOP / "pyproject.toml").read_text())
 PYTHONS = PROJECT["tool"]["nubracore"]["pythons"]
 VERSION = re.search(r"project\(nubracore VERSION ([\d.]+)", (TOP / "CMakeLists.txt").read_text())[1]
 LIBS = "nubracore.libs"
-BUNDLED_ORT = TOP / ".deps/onnxruntime"
+# ONNX Runtime as scripts/bootstrap unpacks it: this machine's, and arm64's.
+BUNDLED_ORTS = (TOP / ".deps/onnxruntime", TOP / ".deps/onnxruntime-arm64")
 
 ARCH = os.uname().machine
+# The machines wheels are for, as platform tags name them: readelf's name
+# and the glibc loader of each.
+MACHINES = {"x86_64": ("Advanced Micro Devices X86-64", "ld-linux-x86-64.so.2"),
+            "aarch64": ("AArch64", "ld-linux-aarch64.so.1")}
 # What a manylinux platform promises outside the wheel: these libraries
-# (all in auditwheel's lists) and, per policy, symbol versions up to these
+# (all in auditwheel's lists) with the machine's loader, and, per policy, symbol versions up to these
 # (auditwheel's manylinux-policy.json, tests/wheels/tag.py compares), the
 # oldest first. A policy older than glibc 2.28 can't be met with Debian's
 # OpenBLAS and ONNX Runtime.
 SYSTEM = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "libstdc++.so.6",
-          "libgcc_s.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1"}
+          "libgcc_s.so.1"}
 POLICIES = {
     "manylinux_2_28": {"GLIBC": (2, 28), "GLIBCXX": (3, 4, 24), "CXXABI": (1, 3, 11), "GCC": (7, 0, 0)},
     "manylinux_2_31": {"GLIBC": (2, 31), "GLIBCXX": (3, 4, 28), "CXXABI": (1, 3, 12), "GCC": (7, 0, 0)},
@@ -73,18 +81,30 @@ def elf_files(root):
             yield path
 
 
-def needs(root):
-    """What the unpacked wheel at root needs of the system: the faults no
-    policy can admit (a library outside SYSTEM and the wheel, a search path
-    outside it, a bundled library under a name a system library can have),
-    and the symbol versions of SYSTEM's libraries ("GLIBC_2.34") by file."""
+def machine(root):
+    """The machine of MACHINES every ELF file under root is for."""
+    found = {re.search(r"Machine:\s+(.+)", output("readelf", "--file-header", path))[1].strip()
+             for path in elf_files(root)}
+    for name, (elf, _) in MACHINES.items():
+        if found == {elf}:
+            return name
+    raise SystemExit(f"files for {', '.join(sorted(found)) or 'no machine'}, not for one of {', '.join(MACHINES)}")
+
+
+def needs(root, arch):
+    """What the unpacked wheel at root, for machine arch, needs of the
+    system: the faults no policy can admit (a library outside SYSTEM and the
+    wheel, a search path outside it, a bundled library under a name a system
+    library can have), and the symbol versions of SYSTEM's libraries
+    ("GLIBC_2.34") by file."""
     inside = {p.name for p in (Path(root) / LIBS).glob("*")}
+    system = SYSTEM | {MACHINES[arch][1]}
     faults, versions = [], {}
     for path in elf_files(root):
         name = path.relative_to(root)
         dynamic = output("readelf", "--dynamic", "--wide", path)
         for needed in re.findall(r"\(NEEDED\)\s+Shared library: \[(.+)\]", dynamic):
-            if needed not in SYSTEM | inside:
+            if needed not in system | inside:
                 faults.append(f"{name} needs {needed}")
         for paths in re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[(.*)\]", dynamic):
             faults += [f"{name} searches {p}" for p in paths.split(":") if not p.startswith("$ORIGIN")]
@@ -96,7 +116,7 @@ def needs(root):
         for line in output("readelf", "--version-info", "--wide", path).splitlines():
             if "File: " in line:
                 library = re.search(r"File: (\S+)", line)[1]
-            elif "Name: " in line and library in SYSTEM:
+            elif "Name: " in line and library in system:
                 versions.setdefault(re.search(r"Name: (\S+)", line)[1], set()).add(str(name))
     return faults, versions
 
@@ -110,14 +130,15 @@ def admits(policy, version):
 def platform(root):
     """The oldest manylinux policy the unpacked wheel at root meets, as its
     platform tag; exits with what breaks every policy."""
-    faults, versions = needs(root)
+    arch = machine(root)
+    faults, versions = needs(root, arch)
     newest = list(POLICIES)[-1]
     faults += [f"{', '.join(sorted(files))} need {version}" for version, files in sorted(versions.items())
                if not admits(newest, version)]
     if faults:
         raise SystemExit(f"not {newest} or older:\n  " + "\n  ".join(faults))
     policy = next(p for p in POLICIES if all(admits(p, version) for version in versions))
-    return f"{policy}_{ARCH}"
+    return f"{policy}_{arch}"
 
 
 # ---- staging
@@ -129,12 +150,16 @@ def own_name(soname, path):
     return f"{base}-{hashlib.sha256(path.read_bytes()).hexdigest()[:8]}.{extension}"
 
 
-def shipped_libraries(module):
-    """The libraries the module loads outside SYSTEM, by name, with their files."""
+def shipped_libraries(module, tree):
+    """The libraries the module loads outside SYSTEM, by name, with their
+    files: as ldd finds them, or for a cross build, as found in the arm64
+    tree (scripts/sysroot)."""
+    if tree:
+        return tree_libraries(module, tree)
     libraries = {}
     for line in output("ldd", module).splitlines():
         found = re.match(r"\s*(\S+) => (.+?)(?: \(0x[0-9a-f]+\))?$", line)
-        if not found or found[1] in SYSTEM:
+        if not found or found[1] in SYSTEM | {MACHINES[ARCH][1]}:
             continue
         if found[2] == "not found":
             raise SystemExit(f"{module.name} needs {found[1]}, which is not found")
@@ -142,10 +167,39 @@ def shipped_libraries(module):
     return libraries
 
 
-def licences(library):
-    """The licence files of a shipped library: (folder name, files)."""
-    if library.is_relative_to(BUNDLED_ORT.resolve()):
+def tree_libraries(module, tree):
+    """What the loader would map for the module on aarch64, outside SYSTEM:
+    each NEEDED name searched in the RUNPATH of the file that needs it, then
+    in the tree's library folders; and what those need in turn."""
+    folders = [tree / "usr/lib/aarch64-linux-gnu", tree / "lib/aarch64-linux-gnu"]
+    libraries, pending = {}, [module]
+    while pending:
+        dynamic = output("readelf", "--dynamic", "--wide", pending.pop())
+        runpath = [Path(p) for paths in re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[(.*)\]", dynamic)
+                   for p in paths.split(":")]
+        for needed in re.findall(r"\(NEEDED\)\s+Shared library: \[(.+)\]", dynamic):
+            if needed in SYSTEM | {MACHINES["aarch64"][1]} or needed in libraries:
+                continue
+            found = next((folder / needed for folder in runpath + folders if (folder / needed).exists()), None)
+            if found is None:
+                raise SystemExit(f"{module.name} needs {needed}, which is not found")
+            libraries[needed] = found.resolve()
+            pending.append(libraries[needed])
+    return libraries
+
+
+def licences(library, tree):
+    """The licence files of a shipped library: (folder name, files). A
+    library of the tree is its package's, found in the package lists there."""
+    if any(library.is_relative_to(ort.resolve()) for ort in BUNDLED_ORTS):
         return "onnxruntime", sorted((TOP / "licenses/onnxruntime").glob("*"))
+    if tree:
+        path = f"/{library.relative_to(tree)}"
+        packages = [listing.stem for listing in (tree / "var/lib/dpkg/info").glob("*.list")
+                    if path in listing.read_text().splitlines()]
+        if len(packages) != 1:
+            raise SystemExit(f"no licence known for {library}")
+        return packages[0], [tree / "usr/share/doc" / packages[0] / "copyright"]
     found = subprocess.run(["dpkg-query", "--search", library], capture_output=True, text=True)
     if found.returncode != 0:
         raise SystemExit(f"no licence known for {library}")
@@ -153,7 +207,7 @@ def licences(library):
     return package, [Path("/usr/share/doc", package, "copyright")]
 
 
-def stage(module, root, dist_info):
+def stage(module, root, dist_info, python):
     """The wheel's files under root: the module, its libraries, the stubs, the licences."""
     (root / LIBS).mkdir(parents=True)
     target = root / module.name
@@ -161,21 +215,21 @@ def stage(module, root, dist_info):
     notices = root / dist_info / "licenses"
     notices.mkdir(parents=True)
     shutil.copy(TOP / "LICENSE", notices)
-    libraries = shipped_libraries(module)
+    libraries = shipped_libraries(module, python.tree)
     names = {soname: own_name(soname, path) for soname, path in libraries.items()}
     renames = [option for pair in names.items() for option in ("--replace-needed", *pair)]
     for soname, path in libraries.items():
         copy = root / LIBS / names[soname]
         shutil.copy(path, copy)
-        run("strip", "--strip-unneeded", copy)
+        run(python.strip, "--strip-unneeded", copy)
         run("patchelf", "--set-rpath", "$ORIGIN", copy)
         run("patchelf", "--set-soname", names[soname], copy)
         run("patchelf", *renames, copy)
-        folder, files = licences(path)
+        folder, files = licences(path, python.tree)
         (notices / folder).mkdir(exist_ok=True)
         for file in files:
             shutil.copy(file, notices / folder)
-    run("strip", "--strip-unneeded", target)
+    run(python.strip, "--strip-unneeded", target)
     run("patchelf", "--set-rpath", f"$ORIGIN/{LIBS}", target)
     run("patchelf", *renames, target)
     stubs = root / "nubracore-stubs"
@@ -194,16 +248,19 @@ class Running:
     abiflags = sys.abiflags
     extension = sysconfig.get_config_var("EXT_SUFFIX")
     cmake = [f"-DPython_EXECUTABLE={sys.executable}", "-DNUBRA_PYTHON_HEADERS="]
+    tree, strip, tools = None, "strip", "build"
 
 
 class Headers:
     """A CPython known by its headers (.deps/pythonX.Y) and its python-config;
     the build's interpreter is Debian's, which runs CMake's queries."""
     implementation = "cpython"
+    tree, strip, tools = None, "strip", "build"
 
     def __init__(self, version):
         self.version = version
         self.root = TOP / ".deps" / f"python{version}"
+        self.folder = TOP / f"build-py{version}"
         self.cmake = ["-DPython_EXECUTABLE=/usr/bin/python3", f"-DNUBRA_PYTHON_HEADERS={self.root}"]
 
     def config(self, option):
@@ -220,6 +277,24 @@ class Headers:
     @property
     def extension(self):
         return self.config("--extension-suffix")
+
+
+class Aarch64(Headers):
+    """CPython X.Y on aarch64, cross-built by Debian's cross compiler
+    (cmake/aarch64-linux-gnu.cmake) from that version's arm64 headers,
+    against the arm64 libraries of scripts/sysroot and ONNX Runtime's arm64
+    build. CMake's FindPython asks a cross build's interpreter nothing: it
+    is given the headers of Debian's, which NUBRA_PYTHON_HEADERS replaces."""
+    strip, tools = "aarch64-linux-gnu-strip", "aarch64"
+
+    def __init__(self, version):
+        self.version = version
+        self.root, self.tree = (Path(output(TOP / "scripts/sysroot", name).strip()) for name in (f"python{version}", "libs"))
+        self.folder = TOP / f"build-aarch64-py{version}"
+        self.cmake = ["-DPython_EXECUTABLE=/usr/bin/python3", f"-DNUBRA_PYTHON_HEADERS={self.root}",
+                      f"-DPython_INCLUDE_DIR={sysconfig.get_paths()['include']}",
+                      f"-DCMAKE_TOOLCHAIN_FILE={TOP}/cmake/aarch64-linux-gnu.cmake", f"-DNUBRA_SYSROOT={self.tree}",
+                      f"-DONNXRUNTIME_ROOT={BUNDLED_ORTS[1]}", "-DBUILD_TESTING=OFF"]
 
 
 # ---- metadata and the archive
@@ -288,14 +363,14 @@ def build(python, build_folder, destination):
     and writes its wheel into destination; gives the wheel's path."""
     if python.implementation != "cpython" or python.version not in PYTHONS:
         raise SystemExit(f"nubracore builds for CPython {', '.join(PYTHONS)}, not {python.implementation} {python.version}")
-    run(TOP / "scripts/bootstrap", "build")
+    run(TOP / "scripts/bootstrap", python.tools)
     run("cmake", "-S", TOP, "-B", build_folder, *python.cmake, stdout=subprocess.DEVNULL)
     run("cmake", "--build", build_folder, "--target", "nubracore", "-j", os.cpu_count())
     module = Path(build_folder) / ("nubracore" + python.extension)
     dist_info = f"nubracore-{VERSION}.dist-info"
     with tempfile.TemporaryDirectory() as folder:
         root = Path(folder)
-        stage(module, root, dist_info)
+        stage(module, root, dist_info, python)
         wheel_tag = tag(python, platform(root))
         Path(destination).mkdir(parents=True, exist_ok=True)
         return write_wheel(root, dist_info, destination, wheel_tag)
@@ -333,8 +408,9 @@ def check(wheel):
 def main():
     if sys.argv[1] == "check":
         return print(check(sys.argv[2]))
-    python = Headers(sys.argv[3]) if sys.argv[2:3] == ["--headers"] else Running()
-    folder = sys.argv[2] if len(sys.argv) > 2 and isinstance(python, Running) else TOP / f"build-py{python.version}"
+    kinds = {"--headers": Headers, "--aarch64": Aarch64}
+    python = kinds[sys.argv[2]](sys.argv[3]) if sys.argv[2:3] and sys.argv[2] in kinds else Running()
+    folder = sys.argv[2] if len(sys.argv) > 2 and isinstance(python, Running) else python.folder
     print(build(python, folder, sys.argv[1]))
 
 

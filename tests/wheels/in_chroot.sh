@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs COMMAND in the chroot of SUITE (scripts/chroot, made or found in the
-# cache) in a mount namespace of its own: with /proc, /dev, an empty /tmp,
+# cache) in a mount namespace of its own: with /proc, /sys, /dev, an empty /tmp,
 # SOURCE read-only and OUT writable, each at its own path; a clean
 # environment but for the caller's OPENBLAS_* settings, which choose
 # OpenBLAS's kernels and so the last bits of its results. Skipped (77) when
@@ -17,6 +17,7 @@ exec unshare -m bash -c '
     root=$1 source=$2 out=$3
     shift 3
     mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
     mount --rbind /dev "$root/dev"
     mount -t tmpfs tmpfs "$root/tmp"
     for folder in "$source" "$out"; do mkdir -p "$root$folder"; mount --bind "$folder" "$root$folder"; done

@@ -17,8 +17,9 @@ for name in (first, ({"numpy", "nubracore"} - {first}).pop()):
     importlib.import_module(name)
 import numpy
 import nubracore
+from mapped import mapped as loaded
 
-mapped = set(re.findall(r"\s(/\S+\.so[.\d]*)$", Path("/proc/self/maps").read_text(), re.MULTILINE))
+mapped = loaded()
 ours = {str(p) for p in (Path(nubracore.__file__).parent / "nubracore.libs").iterdir()}
 assert ours and ours <= mapped, ("copies not mapped", ours - mapped)
 

@@ -1,6 +1,6 @@
 """Debian sid's auditwheel finds each wheel in DIST consistent with the
 platform tag it carries, and the policies scripts/wheel_backend.py tags by
-are auditwheel's: the same newest symbol versions, and the libraries it
+are auditwheel's: the same newest symbol versions on each machine, and the libraries it
 leaves to the system all on auditwheel's lists.
 
     python3 tag.py SOURCE
@@ -23,9 +23,11 @@ policies = {p["name"]: p for p in json.loads(Path(auditwheel.__file__).with_name
 for name, newest in backend.POLICIES.items():
     policy = policies[name]
     for key, version in newest.items():
-        allowed = policy["symbol_versions"][backend.ARCH][key]
-        assert max(tuple(map(int, v.split("."))) for v in allowed if re.fullmatch(r"[\d.]+", v)) == version, (name, key)
-    assert {s for s in backend.SYSTEM if not s.startswith("ld-linux")} <= set(policy["lib_whitelist"]), name
+        for arch in backend.MACHINES:
+            allowed = policy["symbol_versions"][arch][key]
+            assert max(tuple(map(int, v.split("."))) for v in allowed if re.fullmatch(r"[\d.]+", v)) == version, \
+                (name, arch, key)
+    assert backend.SYSTEM <= set(policy["lib_whitelist"]), name
 
 wheels = sorted((source / "dist").glob("*.whl"))
 assert wheels, "no wheels in dist/ (make wheels)"

@@ -16,7 +16,7 @@ python=$("$source/scripts/pythons" "$version")
 [ -n "$python" ] || { echo "skipped: no CPython $version here"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "skipped: hiding Debian's BLAS stack takes root (unshare -m)"; exit 77; }
 shopt -s nullglob
-wheels=("$source"/dist/nubracore-*-cp${version/./}-*.whl)
+wheels=("$source"/dist/nubracore-*-cp${version/./}-*_"$(uname -m)".whl)
 [ ${#wheels[@]} -eq 1 ] || { echo "want one wheel for $version in dist/ (make wheels), found ${#wheels[@]}"; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
