@@ -244,6 +244,7 @@ def stage(module, root, dist_info, python):
 class Running:
     """The interpreter running this script."""
     version = "%d.%d" % sys.version_info[:2]
+    folder = TOP / f"build-py{version}"
     implementation = sys.implementation.name
     abiflags = sys.abiflags
     extension = sysconfig.get_config_var("EXT_SUFFIX")
@@ -379,8 +380,8 @@ def build(python, build_folder, destination):
 # ---- pip's hooks (PEP 517)
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    folder = TOP / ("build-py%d.%d" % sys.version_info[:2])
-    return build(Running(), folder, wheel_directory).name
+    python = Running()
+    return build(python, python.folder, wheel_directory).name
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
