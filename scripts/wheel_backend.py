@@ -56,13 +56,17 @@ MACHINES = {"x86_64": ("Advanced Micro Devices X86-64", "ld-linux-x86-64.so.2"),
 # OpenBLAS and ONNX Runtime.
 SYSTEM = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "libstdc++.so.6",
           "libgcc_s.so.1"}
-POLICIES = {
+X86_64_POLICIES = {
     "manylinux_2_28": {"GLIBC": (2, 28), "GLIBCXX": (3, 4, 24), "CXXABI": (1, 3, 11), "GCC": (7, 0, 0)},
     "manylinux_2_31": {"GLIBC": (2, 31), "GLIBCXX": (3, 4, 28), "CXXABI": (1, 3, 12), "GCC": (7, 0, 0)},
     "manylinux_2_34": {"GLIBC": (2, 34), "GLIBCXX": (3, 4, 29), "CXXABI": (1, 3, 13), "GCC": (7, 0, 0)},
     "manylinux_2_35": {"GLIBC": (2, 35), "GLIBCXX": (3, 4, 30), "CXXABI": (1, 3, 13), "GCC": (12, 0, 0)},
     "manylinux_2_36": {"GLIBC": (2, 36), "GLIBCXX": (3, 4, 30), "CXXABI": (1, 3, 13), "GCC": (12, 0, 0)},
 }
+# aarch64's differ only in libgcc's symbol versions, up to GCC 11 from 2_34 on.
+POLICIES = {"x86_64": X86_64_POLICIES,
+            "aarch64": {name: dict(newest, GCC=(11, 0) if newest["GLIBC"] >= (2, 34) else newest["GCC"])
+                        for name, newest in X86_64_POLICIES.items()}}
 
 
 def run(*command, **options):
@@ -123,7 +127,7 @@ def needs(root, arch):
 
 def admits(policy, version):
     parts = re.fullmatch(r"([A-Z]+)_([\d.]+)", version)
-    newest = POLICIES[policy].get(parts[1]) if parts else None
+    newest = policy.get(parts[1]) if parts else None
     return newest is not None and tuple(map(int, parts[2].split("."))) <= newest
 
 
@@ -132,12 +136,13 @@ def platform(root):
     platform tag; exits with what breaks every policy."""
     arch = machine(root)
     faults, versions = needs(root, arch)
-    newest = list(POLICIES)[-1]
+    policies = POLICIES[arch]
+    newest = list(policies)[-1]
     faults += [f"{', '.join(sorted(files))} need {version}" for version, files in sorted(versions.items())
-               if not admits(newest, version)]
+               if not admits(policies[newest], version)]
     if faults:
         raise SystemExit(f"not {newest} or older:\n  " + "\n  ".join(faults))
-    policy = next(p for p in POLICIES if all(admits(p, version) for version in versions))
+    policy = next(p for p in policies if all(admits(policies[p], version) for version in versions))
     return f"{policy}_{arch}"
 
 

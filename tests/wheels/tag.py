@@ -20,14 +20,14 @@ import wheel_backend as backend  # noqa: E402
 
 policies = {p["name"]: p for p in json.loads(Path(auditwheel.__file__).with_name("policy")
                                              .joinpath("manylinux-policy.json").read_text())}
-for name, newest in backend.POLICIES.items():
-    policy = policies[name]
-    for key, version in newest.items():
-        for arch in backend.MACHINES:
+for arch in backend.MACHINES:
+    for name, newest in backend.POLICIES[arch].items():
+        policy = policies[name]
+        for key, version in newest.items():
             allowed = policy["symbol_versions"][arch][key]
             assert max(tuple(map(int, v.split("."))) for v in allowed if re.fullmatch(r"[\d.]+", v)) == version, \
                 (name, arch, key)
-    assert backend.SYSTEM <= set(policy["lib_whitelist"]), name
+        assert backend.SYSTEM <= set(policy["lib_whitelist"]), name
 
 wheels = sorted((source / "dist").glob("*.whl"))
 assert wheels, "no wheels in dist/ (make wheels)"
