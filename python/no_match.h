@@ -107,9 +107,9 @@ inline std::string render(py::handle arg)
     std::string text;
     bool done = false;
     boost::hana::for_each(operationsSet, [&](auto scalar) {
-        using T = typename decltype(scalar)::type;
-        done = done || renderAs<Vector<T>>(arg, text) || renderAs<VectorView<T>>(arg, text)
-               || renderAs<Matrix<T>>(arg, text);
+        boost::hana::for_each(containerSet<typename decltype(scalar)::type>, [&](auto container) {
+            done = done || renderAs<typename decltype(container)::type>(arg, text);
+        });
     });
     if (done)
         return text;
