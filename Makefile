@@ -40,10 +40,10 @@ wheels: build
 	    $(PYTHON) $(TOP)/scripts/wheel_backend.py $(TOP)/dist --headers $$version || exit 1; \
 	done
 
-# The aarch64 wheels, cross-built for the CPythons Debian ships for arm64
-# (scripts/sysroot), into dist/ beside the others; niced, as they take a
-# few minutes each.
-AARCH64_PYTHONS := 3.11 3.13 3.14 3.15
+# The aarch64 wheels, cross-built for the CPythons Debian ships
+# (scripts/debian-pythons.txt) against its arm64 packages (scripts/sysroot),
+# into dist/ beside the others; niced, as they take a few minutes each.
+AARCH64_PYTHONS := $(shell awk '!/^\#/ {print $$1}' $(TOP)/scripts/debian-pythons.txt)
 
 wheels-aarch64: bootstrap
 	@for version in $(AARCH64_PYTHONS); do \

@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
 # A wheel on another Debian, with that Debian's own interpreter and numpy,
 # pytest and onnx: in the chroot of SUITE (in_chroot.sh), the wheel of
-# PYTHON's version and the chroot's machine (aarch64 for SUITE-arm64, under
+# VERSION (PYTHON's) and the chroot's machine (aarch64 for SUITE-arm64, under
 # emulation) is installed offline into a venv that sees the system's
 # packages; there it passes installed.py, each module maps its own libraries
 # in either import order (own_copies.py), the tour runs, the Python tests run
 # with the fast paths on and off where the chroot has pytest, and the seeded
 # transcript is written to OUT/transcript-SUITE-VERSION.txt. Skipped (77)
 # when not root.
-#   chroot.sh SUITE PYTHON SOURCE OUT
+#   chroot.sh SUITE PYTHON VERSION SOURCE OUT
 set -euo pipefail
-suite=$1 python=$2 source=$(realpath "$3") out=$(realpath -m "$4")
+suite=$1 python=$2 version=$3 source=$(realpath "$4") out=$(realpath -m "$5")
 [ "$(id -u)" -eq 0 ] || { echo "skipped: chroots take root"; exit 77; }
-version=$(chroot "$("$source/scripts/chroot" "$suite")" "$python" -c "import sys; print('%d.%d' % sys.version_info[:2])")
 transcript=$out/transcript-$suite-$version.txt
 rm -f "$transcript"
 shopt -s nullglob
