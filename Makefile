@@ -63,7 +63,7 @@ check: build
 # The aarch64 wheels in arm64 chroots under qemu-user; their transcripts
 # against the x86-64 3.11 wheel's, whose test runs first.
 test-aarch64: wheels wheels-aarch64
-	nice -n 19 ctest --test-dir $(BUILD) --output-on-failure -L aarch64
+	nice -n 19 ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -L aarch64
 
 # The tour needs the module only.
 demo: bootstrap
