@@ -37,11 +37,11 @@ def relative(a, b):
 
 
 def compare(ours, theirs):
-    """None for a rounding (with its largest relative difference), or the
-    reason the line differs otherwise."""
+    """(the largest relative difference, None) for a rounding, else
+    (None or that difference, why the line differs otherwise)."""
     (text, values), (reference_text, reference_values) = numbers(ours), numbers(theirs)
     if text != reference_text:
-        return None, "not in its numbers"
+        return None, "it differs in more than its numbers"
     pairs = [(a, b) for a, b in zip(values, reference_values) if not (a == b or a != a and b != b)]
     if any(not (cmath.isfinite(a) and cmath.isfinite(b)) for a, b in pairs):
         return None, "a NaN or an infinity"
