@@ -18,6 +18,7 @@ Writes BUILD/bench_overloads.png: per-call time by overload position.
 
 import json
 import os
+import platform
 import subprocess
 import sys
 from pathlib import Path
@@ -256,7 +257,7 @@ def interpreters(build):
                                     capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=folder)).stdout)
     # Versions built from headers alone run in Debian sid's chroot, from their wheel.
     for version in subprocess.run([TOP / "scripts/pythons", "--headers"], capture_output=True, text=True).stdout.split():
-        wheels = list((TOP / "dist").glob(f"nubracore-*-cp{version.replace('.', '')}-*.whl"))
+        wheels = list((TOP / "dist").glob(f"nubracore-*-cp{version.replace('.', '')}-*_{platform.machine()}.whl"))
         if len(wheels) != 1:
             print(f"{version:8} (no wheel in dist: make wheels)")
             continue
