@@ -9,8 +9,7 @@
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
 
-#include "instance.h"
-#include "kinds.h"
+#include "registration.h"
 #include "scalars.h"
 #include "operations/axpy.h"
 #include "operations/copy.h"

@@ -41,11 +41,20 @@ std::string cat(const Pieces&... pieces)
     return text.str();
 }
 
+// Throws a failed check's std::runtime_error, its message made of its
+// pieces, out of line: the checks before each call stay small enough to
+// inline.
+template <class... Pieces>
+[[noreturn, gnu::cold, gnu::noinline]] void fail(const Pieces&... pieces)
+{
+    throw std::runtime_error(cat(pieces...));
+}
+
 // Bounds test of element access on vectors and views.
 inline size_t checkedIndex(size_t idx, size_t numel)
 {
     if (idx >= numel)
-        throw std::runtime_error(cat("index ", idx, " exceeds max number of elements ", numel));
+        fail("index ", idx, " exceeds max number of elements ", numel);
     return idx;
 }
 

@@ -18,7 +18,7 @@ namespace Nubra {
 inline int blasInt(size_t n)
 {
     if (n > INT_MAX)
-        throw std::runtime_error(cat("size ", n, " exceeds the blas integer limit ", INT_MAX));
+        fail("size ", n, " exceeds the blas integer limit ", INT_MAX);
     return static_cast<int>(n);
 }
 
@@ -33,8 +33,7 @@ template <class T, class S>
 int coveredCount(const T& x, const S& y)
 {
     if (y.numel() < x.numel())
-        throw std::runtime_error(
-            cat("operand y has ", y.numel(), " elements, fewer than the ", x.numel(), " of operand x"));
+        fail("operand y has ", y.numel(), " elements, fewer than the ", x.numel(), " of operand x");
     return blasInt(x.numel());
 }
 
@@ -56,7 +55,7 @@ bool sameStretch(const T& x, const S& y)
     if (x.numel() > 0 && x.get() == y.get())
         return true;
     if (overlaps(x.get(), x.numel(), y.get(), x.numel()))
-        throw std::runtime_error("operand y overlaps operand x");
+        fail("operand y overlaps operand x");
     return false;
 }
 

@@ -12,18 +12,18 @@ template <class T, class S, class R>
 void validate_gemm(const T& A, const S& X, R& Y)
 {
     if (A.template dim<0>() != Y.template dim<0>())
-        throw std::runtime_error(cat("In gemm expression Y = aAX + bY, matrix A dimension 0: ", A.template dim<0>(),
-                                     ", doesn't match matrix Y dimension 0: ", Y.template dim<0>()));
+        fail("In gemm expression Y = aAX + bY, matrix A dimension 0: ", A.template dim<0>(),
+             ", doesn't match matrix Y dimension 0: ", Y.template dim<0>());
     if (X.template dim<1>() != Y.template dim<1>())
-        throw std::runtime_error(cat("In gemm expression Y = aAX + bY, matrix X dimension 1: ", X.template dim<1>(),
-                                     ", doesn't match matrix Y dimension 1: ", Y.template dim<1>()));
+        fail("In gemm expression Y = aAX + bY, matrix X dimension 1: ", X.template dim<1>(),
+             ", doesn't match matrix Y dimension 1: ", Y.template dim<1>());
     if (A.template dim<1>() != X.template dim<0>())
-        throw std::runtime_error(cat("In gemm expression Y = aAX + bY, matrix A dimension 1: ", A.template dim<1>(),
-                                     ", doesn't match matrix X dimension 0: ", X.template dim<0>()));
+        fail("In gemm expression Y = aAX + bY, matrix A dimension 1: ", A.template dim<1>(),
+             ", doesn't match matrix X dimension 0: ", X.template dim<0>());
     if (overlaps(Y.get(), Y.numel(), A.get(), A.numel()))
-        throw std::runtime_error("In gemm expression Y = aAX + bY, matrix Y overlaps matrix A");
+        fail("In gemm expression Y = aAX + bY, matrix Y overlaps matrix A");
     if (overlaps(Y.get(), Y.numel(), X.get(), X.numel()))
-        throw std::runtime_error("In gemm expression Y = aAX + bY, matrix Y overlaps matrix X");
+        fail("In gemm expression Y = aAX + bY, matrix Y overlaps matrix X");
 }
 
 // Y <- a A X + b Y.

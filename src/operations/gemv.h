@@ -12,21 +12,21 @@ template <class T, class S, class R>
 void validate_gemv(const T& A, const S& x, R& y)
 {
     if (x.template dim<0>() != A.template dim<1>())
-        throw std::runtime_error(cat("In gemv expression y = aAx + by, matrix A dimension 1: ", A.template dim<1>(),
-                                     ", doesn't match vector x dimension 0: ", x.template dim<0>()));
+        fail("In gemv expression y = aAx + by, matrix A dimension 1: ", A.template dim<1>(),
+             ", doesn't match vector x dimension 0: ", x.template dim<0>());
     if (A.template dim<0>() != y.template dim<0>())
-        throw std::runtime_error(cat("In gemv expression y = aAx + by, matrix A dimension 0: ", A.template dim<0>(),
-                                     ", doesn't match vector y dimension 0: ", y.template dim<0>()));
+        fail("In gemv expression y = aAx + by, matrix A dimension 0: ", A.template dim<0>(),
+             ", doesn't match vector y dimension 0: ", y.template dim<0>());
     if (x.numel() < x.template dim<0>())
-        throw std::runtime_error(cat("In gemv expression y = aAx + by, vector x has ", x.numel(),
-                                     " elements, fewer than its dimension 0: ", x.template dim<0>()));
+        fail("In gemv expression y = aAx + by, vector x has ", x.numel(), " elements, fewer than its dimension 0: ",
+             x.template dim<0>());
     if (y.numel() < y.template dim<0>())
-        throw std::runtime_error(cat("In gemv expression y = aAx + by, vector y has ", y.numel(),
-                                     " elements, fewer than its dimension 0: ", y.template dim<0>()));
+        fail("In gemv expression y = aAx + by, vector y has ", y.numel(), " elements, fewer than its dimension 0: ",
+             y.template dim<0>());
     if (overlaps(y.get(), y.template dim<0>(), x.get(), x.template dim<0>()))
-        throw std::runtime_error("In gemv expression y = aAx + by, vector y overlaps vector x");
+        fail("In gemv expression y = aAx + by, vector y overlaps vector x");
     if (overlaps(y.get(), y.template dim<0>(), A.get(), A.numel()))
-        throw std::runtime_error("In gemv expression y = aAx + by, vector y overlaps matrix A");
+        fail("In gemv expression y = aAx + by, vector y overlaps matrix A");
 }
 
 // y <- a A x + b y. With no columns in A, the product is empty and y <- b y.

@@ -15,10 +15,9 @@ struct LsCall {
     {
         const size_t need = std::max<size_t>({1, A.template dim<0>(), A.template dim<1>()});
         if (b.numel() < need)
-            throw std::runtime_error(
-                cat("In ls, vector b has ", b.numel(), " elements, fewer than max(1, m, n) = ", need));
+            fail("In ls, vector b has ", b.numel(), " elements, fewer than max(1, m, n) = ", need);
         if (overlaps(b.get(), need, A.get(), A.numel()))
-            throw std::runtime_error("In ls, vector b overlaps matrix A");
+            fail("In ls, vector b overlaps matrix A");
         ldb = blasInt(need);
     }
 
@@ -27,10 +26,9 @@ struct LsCall {
         if (info == LAPACK_WORK_MEMORY_ERROR || info == LAPACK_TRANSPOSE_MEMORY_ERROR)
             throw std::bad_alloc();
         if (info > 0)
-            throw std::runtime_error(
-                cat("In ls, matrix A is rank deficient: diagonal element ", info, " of its triangular factor is zero"));
+            fail("In ls, matrix A is rank deficient: diagonal element ", info, " of its triangular factor is zero");
         if (info < 0)
-            throw std::runtime_error(cat("In ls, argument ", -info, " rejected by gels"));
+            fail("In ls, argument ", -info, " rejected by gels");
     }
 
     int m, n, lda, ldb;

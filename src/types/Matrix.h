@@ -46,13 +46,11 @@ private:
         const auto [i, j] = idx;
         const size_t loc = i + j * m_dim[0];
         if (loc >= m_numel)
-            throw std::runtime_error(cat("requested array index ", loc, " exceeds max number of elements ", m_numel));
+            fail("requested array index ", loc, " exceeds max number of elements ", m_numel);
         if (i >= m_dim[0])
-            throw std::runtime_error(
-                cat("index for dimension 0 ", i, " exceeds max number of elements for that dimension ", m_dim[0]));
+            fail("index for dimension 0 ", i, " exceeds max number of elements for that dimension ", m_dim[0]);
         if (j >= m_dim[1])
-            throw std::runtime_error(
-                cat("index for dimension 1 ", j, " exceeds max number of elements for that dimension ", m_dim[1]));
+            fail("index for dimension 1 ", j, " exceeds max number of elements for that dimension ", m_dim[1]);
         return loc;
     }
 

@@ -28,9 +28,9 @@ public:
     {
         const auto [first, last] = range;
         if (last > m_numel)
-            throw std::runtime_error(cat("index ", last, " exceeds max number of elements ", m_numel));
+            fail("index ", last, " exceeds max number of elements ", m_numel);
         if (first > last)
-            throw std::runtime_error(cat("range start ", first, " exceeds range end ", last));
+            fail("range start ", first, " exceeds range end ", last);
         return VectorView({first + m_offset, last + m_offset}, m_data);
     }
 

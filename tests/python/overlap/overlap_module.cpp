@@ -1,14 +1,14 @@
 // Overload sets that overlap on float, int and complex, so that the pass
 // and the order decide which overload pybind11 chooses. Each overload
-// returns its position; `resolve` tells what the fast call predicted.
+// returns its position; `resolve` tells what the fast call chose.
 #include <complex>
+#include <stdexcept>
 #include <string>
 
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
 
-#include "fast_call.h"
-#include "kinds.h"
+#include "registration.h"
 
 namespace py = pybind11;
 using Nubra::Python::def;
@@ -38,26 +38,24 @@ PYBIND11_MODULE(overlap_module, m)
     def(m, "pairs", [](size_t, double) { return 1; });
     def(m, "pairs", [](Complex, Complex) { return 2; });
 
-    for (const char* name : {"fic", "cif", "cf", "fc", "single", "pairs"})
-        if (const std::string whyNot = fast::installCall(m.attr(name).ptr()); !whyNot.empty())
-            throw std::runtime_error(name + (": " + whyNot));
-
-    const auto functionOf = [](const py::function& f) {
-        return reinterpret_cast<fast::MethodDef*>(reinterpret_cast<PyCFunctionObject*>(f.ptr())->m_ml)->function;
+    const auto functionOf = [](const py::handle& f) -> Nubra::Python::Function& {
+        Nubra::Python::Function* function = Nubra::Python::layerFunction(f.ptr());
+        if (function == nullptr)
+            throw std::runtime_error("no fast call (NUBRACORE_FAST_PATHS off?)");
+        return *function;
     };
-    // The overload and pass the fast call chose for these arguments, or None
-    // where it leaves the choice to pybind11.
+    // The position of the overload the fast call chose for these arguments,
+    // or None where it chose none or leaves the choice to pybind11.
     m.def("resolve", [=](const py::function& f, const py::args& args) -> py::object {
-        const fast::Resolution r = functionOf(f)->decide(PySequence_Fast_ITEMS(args.ptr()), args.size());
-        if (!r.found)
+        const fast::Overloads& overloads = functionOf(f).overloads;
+        const fast::Resolution r = fast::decide(overloads, PySequence_Fast_ITEMS(args.ptr()), args.size());
+        if (r.overload == nullptr)
             return py::none();
-        return py::make_tuple(r.overload, r.convert);
+        return py::int_(r.overload - overloads.list.data());
     });
     // Calls f through pybind11's own dispatcher.
     m.def("pybind11", [=](const py::function& f, const py::args& args) {
-        const fast::Function* function = functionOf(f);
-        PyObject* result = Nubra::Python::callDispatcher(function->dispatcher.meth, function->dispatcher.self,
-                                                          PySequence_Fast_ITEMS(args.ptr()), args.size(), nullptr);
+        PyObject* result = functionOf(f).dispatch(PySequence_Fast_ITEMS(args.ptr()), args.size(), nullptr);
         if (result == nullptr)
             throw py::error_already_set();
         return py::reinterpret_steal<py::object>(result);

@@ -1,10 +1,14 @@
 #pragma once
 // Whether the fast paths are built in, and whether they are on.
 //
-// They lean on the internals of one pybind11 release and of a range of
-// CPython versions, given here once (each header that leans on them names
-// what it uses); with any other version they are compiled out and the
-// module runs on pybind11's own paths.
+// They lean on CPython's internals (adapter.h lists them), which differ
+// between versions: they are built in for the CPython versions that
+// pyproject.toml lists, and compiled out for any other, where the module
+// runs on pybind11's own paths. Everything else of the call layer (the
+// guards, the bounded message, the caster of the module's classes) is in
+// every build. The versions reach the compiler from pyproject.toml through
+// CMake (the target nubra_binding).
+//
 // NUBRACORE_FAST_PATHS in the environment at import: 0, false, no or off
 // (any case) turns them off; report keeps them on and tells on stderr which
 // functions and methods got one.
@@ -16,14 +20,11 @@
 
 #include <pybind11/pybind11.h>
 
-// pybind11's version as PYBIND11_VERSION_HEX; the first and the last CPython
-// as major and minor (0x030B is 3.11).
-#define NUBRA_PYBIND11_VERSION 0x020A0300
-#define NUBRA_FIRST_PYTHON 0x030B
-#define NUBRA_LAST_PYTHON 0x030F
+#if !defined(NUBRA_PYBIND11_VERSION) || !defined(NUBRA_FIRST_PYTHON) || !defined(NUBRA_LAST_PYTHON)
+#error "the versions are pyproject.toml's, given by CMake to the targets that link nubra_binding"
+#endif
 
-#if PYBIND11_VERSION_HEX == NUBRA_PYBIND11_VERSION && (PY_VERSION_HEX >> 16) >= NUBRA_FIRST_PYTHON \
-    && (PY_VERSION_HEX >> 16) <= NUBRA_LAST_PYTHON
+#if (PY_VERSION_HEX >> 16) >= NUBRA_FIRST_PYTHON && (PY_VERSION_HEX >> 16) <= NUBRA_LAST_PYTHON
 #define NUBRA_FAST_PATHS 1
 #else
 #define NUBRA_FAST_PATHS 0
