@@ -27,22 +27,41 @@ def run(code, fast):
     return child.returncode, out, err
 
 
+# Calls the interpreter ends where they wait for the GIL, at exit: one that
+# converts an argument with Python code, and failed ones with more
+# positional arguments than any overload takes, whose message renders an
+# argument with Python code.
+WORK = {
+    "conversion": "nc.scale(Fraction(1, 2), x)",
+    "extra arguments": "call(lambda: nc.dot(x, x, Slow()))",
+    "extra constructor arguments": "call(lambda: nc.matd(1, 2, Slow()))",
+}
+
+
 @pytest.mark.skipif(sanitizer.ACTIVE, reason="the sanitizers take the forced unwind of an ended thread for a fault")
 @pytest.mark.parametrize("fast", MODES)
-def test_daemon_threads_inside_calls_at_exit(fast):
-    # The interpreter ends them where they wait for the GIL, in the middle
-    # of a call that converts an argument with Python code.
-    code = """
-        import threading, time
+@pytest.mark.parametrize("work", WORK, ids=list(WORK))
+def test_daemon_threads_inside_calls_at_exit(fast, work):
+    code = f"""
+        import sys, threading, time
         from fractions import Fraction
         import nubracore as nc
+        sys.setswitchinterval(1e-6)
         x = nc.vecd(64)
+        class Slow:
+            def __repr__(self):
+                return repr(sum(range(10000)))
+        def call(f):
+            try:
+                f()
+            except TypeError:
+                pass
         def work():
             while True:
-                nc.scale(Fraction(1, 2), x)
+                {WORK[work]}
         for _ in range(4):
             threading.Thread(target=work, daemon=True).start()
-        time.sleep(0.2)
+        time.sleep(0.05)
     """
     children = [start(code, fast) for _ in range(20)]
     outcomes = [(child.wait(timeout=60), child.stderr.read()[-300:]) for child in children]

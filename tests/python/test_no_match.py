@@ -16,13 +16,18 @@ def message(call):
     return caught.value
 
 
+def cut(text):
+    """text as the message shows it: lines counted by "\n", as they print."""
+    lines = text.split("\n")
+    ends = [line + "\n" for line in lines[:-1]] + ([lines[-1]] if lines[-1] else [])
+    return text if len(ends) <= 10 else "".join(ends[:4]) + "...\n" + ends[-1]
+
+
 def bounded(x):
     try:
-        text = repr(x)
+        return cut(repr(x))
     except RuntimeError:
         return "<repr raised Error>"
-    lines = text.splitlines(keepends=True)
-    return text if len(lines) <= 10 else "".join(lines[:4]) + "...\n" + lines[-1]
 
 
 class Loud:
@@ -88,7 +93,8 @@ class Told(nc.vecd):
 
 
 @pytest.mark.parametrize("x", list(containers()) + [filled(Shown(30), 30), Told(30), Loud("a\n" * 11),
-                                                      Loud("a\n" * 10 + "b"), Loud("\n" * 20)], ids=lambda x: type(x).__name__)
+                                                      Loud("a\n" * 10 + "b"), Loud("\n" * 20), Loud("a\r" * 20)],
+                         ids=lambda x: type(x).__name__)
 def test_long_renderings_show_first_four_lines_and_last(x):
     text = str(message(lambda: nm.single(x)))
     assert text.endswith("Invoked with: " + bounded(x))
@@ -102,9 +108,31 @@ def test_methods_and_operations_bound_their_arguments():
     assert str(message(lambda: nc.vecd(v))).endswith("Invoked with: " + shown)
 
 
+def test_containers_inside_arguments_show_bounded():
+    v, w = filled(nc.vecd(30), 30), filled(nc.matz(12, 2), 24)
+    loop = [v]
+    loop.append(loop)
+    for argument in [(v,), [v, (w, 1.5)], {"v": v, 2: [w]}, loop, ((),), [[]], {}]:
+        shown = repr(argument).replace(repr(v), bounded(v)).replace(repr(w), bounded(w))
+        assert str(message(lambda: nc.scale(argument, v))).endswith(f"Invoked with: {cut(shown)}, {bounded(v)}")
+
+
+def test_a_class_whose_repr_is_replaced_shows_what_repr_shows():
+    v, original = nc.vecd(20), vars(nc.vecd)["__repr__"]
+    try:
+        nc.vecd.__repr__ = lambda self: "PATCHED"
+        assert str(message(lambda: nc.scale("x", v))).endswith("Invoked with: 'x', PATCHED")
+        del nc.vecd.__repr__
+        assert str(message(lambda: nc.scale("x", v))).endswith("Invoked with: 'x', " + repr(v))
+    finally:
+        nc.vecd.__repr__ = original
+
+
 @pytest.mark.skipif(sanitizer.ACTIVE, reason="the sanitizer's allocator holds freed memory")
-def test_failed_call_on_a_huge_container_costs_little():
-    v = nc.vecd(2**23)
+@pytest.mark.parametrize("wrap", [lambda v: v, lambda v: (v,), lambda v: [v, v], lambda v: {"v": [(v,)]}],
+                         ids=["alone", "tuple", "list", "dict"])
+def test_failed_call_on_a_huge_container_costs_little(wrap):
+    v = wrap(nc.vecd(2**22))
     before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     text = str(message(lambda: nc.scale("x", v)))
     assert len(text) < 2000
