@@ -75,7 +75,7 @@ std::shared_ptr<T[]> makeStorage(size_t count)
     if (mapped == MAP_FAILED)
         throw std::bad_alloc();
     char* const low = static_cast<char*>(mapped);
-    char* const start = low + (hugePageBytes - reinterpret_cast<uintptr_t>(low) % hugePageBytes) % hugePageBytes;
+    char* const start = low + (hugePageBytes - reinterpret_cast<std::uintptr_t>(low) % hugePageBytes) % hugePageBytes;
     if (start > low)
         munmap(low, start - low);
     munmap(start + length, low + hugePageBytes - start);
