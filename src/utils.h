@@ -58,13 +58,16 @@ inline size_t checkedIndex(size_t idx, size_t numel)
     return idx;
 }
 
-// Storage of hugeStorageBytes or more starts on a huge-page boundary and is
-// advised for transparent huge pages: large operands take fewer TLB misses.
+// Storage of hugeStorageBytes or more is mapped anonymous memory: pages the
+// kernel maps, zeroed, on first touch, so making it costs what numpy's zeros
+// cost and commits nothing. It starts on a huge-page boundary and is advised
+// for transparent huge pages: large operands take fewer TLB misses.
 inline constexpr size_t hugePageBytes = size_t{2} << 20;
 inline constexpr size_t hugeStorageBytes = 2 * hugePageBytes;
 
 // A zero-filled shared array of count elements. A count whose byte size
-// can't exist is refused before any allocator sees it.
+// can't exist is refused before any allocator sees it; a mapping the kernel
+// refuses is std::bad_alloc.
 template <class T>
 std::shared_ptr<T[]> makeStorage(size_t count)
 {
@@ -75,15 +78,21 @@ std::shared_ptr<T[]> makeStorage(size_t count)
     if (bytes < hugeStorageBytes)
         return std::make_shared<T[]>(count);
 
-    constexpr std::align_val_t alignment{hugePageBytes};
-    void* raw = ::operator new(bytes, alignment);
+    // Whole huge pages, and one more to find a boundary in; the rest is unmapped.
+    const size_t length = (bytes + hugePageBytes - 1) / hugePageBytes * hugePageBytes;
+    void* mapped = mmap(nullptr, length + hugePageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    char* const low = static_cast<char*>(mapped);
+    char* const start = low + (hugePageBytes - reinterpret_cast<std::uintptr_t>(low) % hugePageBytes) % hugePageBytes;
+    if (start > low)
+        munmap(low, start - low);
+    munmap(start + length, low + hugePageBytes - start);
 #ifdef MADV_HUGEPAGE
-    madvise(raw, bytes, MADV_HUGEPAGE); // advice only: refused where the kernel has none
+    madvise(start, length, MADV_HUGEPAGE); // advice only: refused where the kernel has none
 #endif
-    T* elements = static_cast<T*>(raw);
-    std::uninitialized_value_construct_n(elements, count);
     // On failure to make the control block, the constructor calls the deleter.
-    return std::shared_ptr<T[]>(elements, [](T* p) { ::operator delete(p, alignment); });
+    return std::shared_ptr<T[]>(reinterpret_cast<T*>(start), [length](T* p) { munmap(p, length); });
 }
 
 } // namespace Nubra

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -32,6 +33,27 @@ inline const bool apiRequested = [] {
     Ort::InitApi(OrtGetApiBase()->GetApi(17));
     return true;
 }();
+
+// The runtime reads ORT_DISABLE_TELEMETRY when it makes its first
+// environment and keeps to what it read for the process's life. Left unset,
+// its telemetry writes a device id and an event queue under $HOME and a log
+// in /tmp, may run sh for an id, and uploads the events from a thread of its
+// own. While one of these lives, the variable is 1 unless the caller set it.
+class TelemetryOff {
+public:
+    TelemetryOff() : m_set(std::getenv(name) == nullptr && setenv(name, "1", 0) == 0) {}
+    ~TelemetryOff()
+    {
+        if (m_set)
+            unsetenv(name);
+    }
+    TelemetryOff(const TelemetryOff&) = delete;
+    TelemetryOff& operator=(const TelemetryOff&) = delete;
+
+private:
+    static constexpr const char* name = "ORT_DISABLE_TELEMETRY";
+    const bool m_set;
+};
 
 } // namespace detail
 
@@ -167,6 +189,7 @@ private:
             throw std::invalid_argument("model path contains an embedded null byte");
         if (Ort::Global<void>::api_ == nullptr)
             throw std::runtime_error("onnx runtime can't provide api version 17");
+        const detail::TelemetryOff quiet;
         return Ort::Env(ORT_LOGGING_LEVEL_WARNING, path.c_str());
     }
 

@@ -62,3 +62,15 @@ TEST(Storage, LargeStorageIsAdvisedForHugePages)
     auto storage = makeStorage<double>(hugeStorageBytes / sizeof(double));
     EXPECT_NE(mappingFlags(storage.get()).find(" hg"), std::string::npos) << mappingFlags(storage.get());
 }
+
+TEST(Storage, LargeStorageIsUnmappedWithItsLastOwner)
+{
+    auto storage = makeStorage<double>(hugeStorageBytes / sizeof(double) + 1);
+    const double* elements = storage.get();
+    auto copy = storage;
+    storage.reset();
+    copy[hugeStorageBytes / sizeof(double)] = 1;
+    EXPECT_NE(mappingFlags(elements), "");
+    copy.reset();
+    EXPECT_EQ(mappingFlags(elements), "");
+}

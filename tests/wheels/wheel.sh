@@ -44,7 +44,7 @@ unshare -m bash -c '
     "$1"/venv/bin/python "$2"/examples/tour.py > /dev/null
     PYTHONPATH="$1"/pytest "$1"/venv/bin/python -m pytest -q -p no:cacheprovider -p no:warnings \
         "$2"/tests/python/test_containers.py "$2"/tests/python/test_module.py "$2"/tests/python/test_reference.py \
-        "$2"/tests/python/test_interpreter.py
+        "$2"/tests/python/test_interpreter.py "$2"/tests/python/test_quiet.py
     "$1"/venv/bin/python "$2"/tests/wheels/transcript.py 20261209 "$1"/nearest_centroid.onnx "$3"' \
     run "$tmp" "$source" "$out/transcript-$version.txt"
 
