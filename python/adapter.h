@@ -284,9 +284,15 @@ void setAttribute(py::class_<C>& cls, const char* name, py::handle function)
         cls.attr("__hash__") = py::none();
 }
 
-inline const char* docOf(PyObject* made)
+// The name and docstring of a builtin function object.
+inline const char* nameOf(PyObject* function)
 {
-    return reinterpret_cast<PyCFunctionObject*>(made)->m_ml->ml_doc;
+    return reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_name;
+}
+
+inline const char* docOf(PyObject* function)
+{
+    return reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_doc;
 }
 
 // The signature pybind11 rendered for the overload last appended to made.

@@ -17,6 +17,10 @@
 // errors and messages stay the same. What argument types decided is cached
 // per function; only type-decided outcomes are, and a full cache evicts, so
 // unusual calls can't crowd out common ones.
+//
+// It touches pybind11's and CPython's internals through the adapter's
+// interface (adapter.h) only, and builtin function objects through the C
+// API.
 
 #include <array>
 #include <cstddef>
@@ -179,10 +183,9 @@ inline py::object makeFunctionObject(py::handle made, Entry entry, py::handle mo
     auto* self = PyObject_New(FunctionObject, state.functionType);
     if (self == nullptr)
         throw py::error_already_set();
-    const auto* made_ = reinterpret_cast<PyCFunctionObject*>(made.ptr());
     Function* function = new (self->storage) Function{
-        {made_->m_ml->ml_name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
-         METH_FASTCALL | METH_KEYWORDS, made_->m_ml->ml_doc},
+        {adapter::nameOf(made.ptr()), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
+         METH_FASTCALL | METH_KEYWORDS, adapter::docOf(made.ptr())},
         py::reinterpret_borrow<py::object>(made), adapter::dispatcherOf(made.ptr())};
     auto callable = py::reinterpret_steal<py::object>(
         PyCMethod_New(&function->method, reinterpret_cast<PyObject*>(self), module.ptr(), nullptr));

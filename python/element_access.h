@@ -3,7 +3,8 @@
 // `m[i, j] = v` on matrices go straight to the element, and a model's set,
 // get and run straight to its tensors, when keys, coordinates and values are
 // builtins the loading rules (loading.h) take by type; everything else goes
-// to the slots and functions pybind11 made, unchanged.
+// to the slots and functions pybind11 made, unchanged. It touches slots,
+// instances and ints through the adapter's interface (adapter.h) only.
 
 #include <array>
 #include <cstdint>

@@ -8,6 +8,8 @@
 //     without the registry need it from here, and so does an __init__
 //     started again from the Python code its own arguments run, before the
 //     first one has constructed anything: the first to start constructs.
+// They touch slots and instances through the adapter's interface (adapter.h)
+// only.
 
 #include <algorithm>
 

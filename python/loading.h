@@ -3,7 +3,8 @@
 // kind of parameter by their type alone, and in which pass, and how each
 // value is read then. The fast call (call.h) chooses overloads by them, its
 // direct calls load by them, and element access (element_access.h) takes
-// keys and values by them.
+// keys and values by them. It reads values through the adapter's interface
+// (adapter.h) and the C API.
 
 #include <complex>
 #include <concepts>

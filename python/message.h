@@ -5,7 +5,8 @@
 // A container of the module, alone or anywhere inside tuples, lists and
 // dicts, shows those lines of its printed form, made from just those lines,
 // so a failed call costs little whatever the sizes. Lines are counted by
-// "\n", as they print.
+// "\n", as they print. It touches a class's repr slot through the adapter's
+// interface (adapter.h) only, and objects through the C API.
 
 #include <algorithm>
 #include <sstream>

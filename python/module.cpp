@@ -1,12 +1,12 @@
 // The nubracore module's entry: made in phases, in the main interpreter
 // only; it runs the registration (nubra_pybind.cpp), then tells what the
-// fast paths got where NUBRACORE_FAST_PATHS=report asks.
+// fast paths got where NUBRACORE_FAST_PATHS=report asks. It uses the public
+// APIs of pybind11 and CPython only.
 
 #include <string>
 
 #include <pybind11/pybind11.h>
 
-#include "adapter.h"
 #include "fast_paths.h"
 #include "nubra_pybind.h"
 #include "state.h"

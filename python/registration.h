@@ -13,6 +13,8 @@
 //   - element access on the class, once its subscript methods are there.
 // Nothing after registration looks a function up again. The module's
 // registration code includes this header and nothing else of the layer.
+// It reaches pybind11's internals through the adapter's interface
+// (adapter.h) only, and pybind11's public API besides.
 
 #include <cstring>
 #include <string>

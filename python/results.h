@@ -4,7 +4,8 @@
 // registry entry; freeing it needs none of pybind11's general teardown (the
 // registry, keep-alive patients, saving the error state: a container's
 // destructor can't raise). Freed instances of a class are kept for reuse,
-// with the memory of their native objects.
+// with the memory of their native objects. It touches instances and their
+// class's slots through the adapter's interface (adapter.h) only.
 
 #include <memory>
 #include <type_traits>

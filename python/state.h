@@ -2,7 +2,7 @@
 // The call layer's changeable state, in one structure: what it knows of
 // each of the module's classes, the instances whose __init__ is running,
 // and what the report tells. Registration fills it (registration.h); the
-// call paths read it.
+// call paths read it. It touches nothing of pybind11 or CPython.
 
 #include <array>
 #include <cstddef>

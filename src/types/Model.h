@@ -188,7 +188,7 @@ private:
         if (path.find('\0') != std::string::npos)
             throw std::invalid_argument("model path contains an embedded null byte");
         if (Ort::Global<void>::api_ == nullptr)
-            throw std::runtime_error("onnx runtime can't provide api version 17");
+            fail("onnx runtime can't provide api version 17");
         const detail::TelemetryOff quiet;
         return Ort::Env(ORT_LOGGING_LEVEL_WARNING, path.c_str());
     }
@@ -241,7 +241,7 @@ private:
 
             const Ort::TypeInfo typeInfo = typeInfoOf(i);
             if (typeInfo.GetONNXType() != ONNX_TYPE_TENSOR)
-                throw std::runtime_error(cat(side, " ", i, " '", names[i], "' is not a tensor"));
+                fail(side, " ", i, " '", names[i], "' is not a tensor");
             const auto info = typeInfo.GetTensorTypeAndShapeInfo();
             const std::vector<int64_t> shape = info.GetShape();
             std::cout << "Nubra::Onnx::Model:: " << side << " shape " << i << " '{";
@@ -309,15 +309,15 @@ private:
     {
         switch (type) {
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED:
-            throw std::runtime_error("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED'");
+            fail("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED'");
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT:
             std::cout << "Nubra::Onnx::MakeTensor:: making tensor of type 'float'\n" << std::flush;
             tensor = std::make_shared<TensorView<float>>(value, type, shape, name);
             break;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16:
-            throw std::runtime_error("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16'");
+            fail("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16'");
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16:
-            throw std::runtime_error("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16'");
+            fail("Unsupported datatype 'ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16'");
         default:
             break;
         }
@@ -370,8 +370,7 @@ private:
             return (count + 1) / 2;
 #endif
         default:
-            throw std::runtime_error(
-                cat("unsupported element type ", static_cast<int>(type), " of ", side, " ", idx, " '", name, "'"));
+            fail("unsupported element type ", static_cast<int>(type), " of ", side, " ", idx, " '", name, "'");
         }
     }
 
@@ -384,11 +383,11 @@ private:
                                                const std::vector<TensorViewVariant>& views)
     {
         if (idx >= count)
-            throw std::runtime_error(cat(side, " index ", idx, " exceeds max number of ", side, "s ", count));
+            fail(side, " index ", idx, " exceeds max number of ", side, "s ", count);
         std::shared_ptr<TensorView<T>> tensor = std::get<std::shared_ptr<TensorView<T>>>(views[idx]);
         if (!tensor)
-            throw std::runtime_error(cat(side, " ", idx, " '", names[idx], "' holds ", typeName(elementType(array[idx])),
-                                         " elements; only float tensors can be set and read"));
+            fail(side, " ", idx, " '", names[idx], "' holds ", typeName(elementType(array[idx])),
+                 " elements; only float tensors can be set and read");
         return tensor;
     }
 

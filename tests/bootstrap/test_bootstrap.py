@@ -1,5 +1,5 @@
 """scripts/bootstrap when something is missing, offline. Each case runs a
-copy of the script in a checkout of its own, with a HOME (so a cache) and a
+copy of the script, with the pyproject.toml it reads, in a checkout of its own, with a HOME (so a cache) and a
 TMPDIR of its own, an npm registry and a Debian mirror that refuse
 connections, and a dpkg-query that reports every Debian package installed:
 nothing gets installed, and the real .deps and cache are left alone. Cached
@@ -33,6 +33,7 @@ class Box:
         for folder in (self.script.parent, self.home, self.tmp, self.bin):
             folder.mkdir(parents=True)
         shutil.copy(SCRIPT, self.script)
+        shutil.copy(SCRIPT.parents[1] / "pyproject.toml", self.checkout)
         self.installed(True)
         self.env = {k: v for k, v in os.environ.items() if k not in ("ONNXRUNTIME_ROOT", "XDG_CACHE_HOME")}
         self.env.update(PATH=f"{self.bin}:{os.environ['PATH']}", HOME=str(self.home), TMPDIR=str(self.tmp),
