@@ -99,7 +99,9 @@ def add_licences(wheel, root, dist_info, python):
     shown = auditwheel("-v", "show", *python.ldpaths, wheel)
     heading = "The following external shared libraries are required by the wheel:\n"
     listed, _ = json.JSONDecoder().raw_decode(shown[shown.index(heading) + len(heading):])
-    for path in listed.values():
+    for soname, path in listed.items():
+        if path is None:
+            raise SystemExit(f"the module needs {soname}, which is not found")
         folder, files = licences(Path(path), python.tree)
         (root / dist_info / "licenses" / folder).mkdir(exist_ok=True)
         for file in files:
