@@ -229,10 +229,9 @@ def build(python, build_folder, destination):
     destination.mkdir(parents=True, exist_ok=True)
     # Made beside the destination, so that a reader never sees half a wheel.
     with tempfile.TemporaryDirectory(dir=destination, prefix=".") as folder:
-        root, plain, repaired = Path(folder, "root"), Path(folder, "plain"), Path(folder, "repaired")
+        root, repaired = Path(folder, "root"), Path(folder, "repaired")
         stage(module, root, dist_info, python)
-        plain.mkdir()
-        wheel = plain / f"nubracore-{VERSION}-{cp}-{cp}{python.abiflags}-linux_{python.machine}.whl"
+        wheel = Path(folder, f"nubracore-{VERSION}-{cp}-{cp}{python.abiflags}-linux_{python.machine}.whl")
         write_wheel(root, dist_info, wheel)
         add_licences(wheel, root, dist_info, python)
         write_wheel(root, dist_info, wheel)
