@@ -19,7 +19,8 @@ SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "bootstrap"
 REAL_CACHE = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "nubracore"
 TARBALL = "onnxruntime-node-1.30.0.tgz"
 DEB = "libonnxruntime-dev_1.21.0+dfsg-1_amd64.deb"
-PYTHON_DEBS = ("libpython3.14-dev_3.14.10-1_amd64.deb", "libpython3.15-dev_3.15.2-1_amd64.deb")
+SID_DEBS = ("libpython3.14-dev_3.14.10-1_amd64.deb", "libpython3.15-dev_3.15.2-1_amd64.deb",
+            "python3-auditwheel_6.7.0+ds1-2_all.deb")
 REFUSED = "http://127.0.0.1:9"
 
 
@@ -130,14 +131,14 @@ def test_a_run_waits_for_the_download_of_another(box):
         fcntl.flock(lock, fcntl.LOCK_EX)
         proc = box.start()
         assert "waiting for another bootstrap" in proc.stderr.readline()
-        box.seed(TARBALL, DEB, *PYTHON_DEBS)
+        box.seed(TARBALL, DEB, *SID_DEBS)
     status, err = box.finish(proc)
     assert status == 0, err
     assert box.made()
 
 
 def test_half_made_deps_is_made_again(box):
-    box.seed(TARBALL, DEB, *PYTHON_DEBS)
+    box.seed(TARBALL, DEB, *SID_DEBS)
     lib = box.deps / "onnxruntime" / "lib"
     lib.mkdir(parents=True)
     (lib / "libonnxruntime.so.1.30.0").write_bytes(b"")

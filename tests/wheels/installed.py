@@ -21,7 +21,7 @@ loaded = mapped()
 # gfortran needs libquadmath on x86-64 only.
 quadmath = ("libquadmath",) if platform.machine() == "x86_64" else ()
 for name in ("libopenblas", "liblapacke", "libgfortran", "libonnxruntime") + quadmath:
-    paths = {path for path in loaded if Path(path).name.startswith(name + "-")}
+    paths = {path for path in loaded if Path(path).name.startswith(name)}
     assert paths == {str(site / "nubracore.libs" / Path(path).name) for path in paths} != set(), (name, paths)
 
 model = nubracore.model(sys.argv[1])

@@ -29,9 +29,10 @@ for module in Path(numpy.__file__).parent.rglob("*.so"):
     listed = subprocess.run(["ldd", module], capture_output=True, text=True, check=True).stdout
     system |= {str(Path(p).resolve()) for p in re.findall(r"=> (/\S+)", listed)}
 assert system <= {str(Path(p).resolve()) for p in mapped}, ("numpy's libraries not mapped", system - mapped)
-# Every mapped library of a name the wheel bundles is either a copy or numpy's.
+# Every mapped library of a file the wheel bundles a copy of (the copy's name
+# less its hash) is either a copy or numpy's.
 stems = {re.sub(r"-[0-9a-f]{8}$", "", Path(p).name.split(".")[0]) for p in ours}
 for path in mapped - ours:
-    if Path(path).name.split(".")[0].split("-")[0] in stems:
+    if Path(path).resolve().name.split(".")[0] in stems:
         assert str(Path(path).resolve()) in system, ("neither a copy nor numpy's", path)
 print(f"{first} first: {len(ours)} copies of the wheel, {len(system)} libraries of numpy's")

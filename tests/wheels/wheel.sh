@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# A wheel as a user gets it: checked against its platform tag, installed by
-# pip alone, offline, into a plain venv of its interpreter; then, from
-# another folder and with Debian's OpenBLAS, LAPACK(E), gfortran and quadmath
-# hidden, imported, the tour run, the numpy-free tests run with Debian's
-# pytest, and the seeded transcript written to OUT/transcript-VERSION.txt.
+# A wheel as a user gets it: installed by pip alone, offline, into a plain
+# venv of its interpreter; then, from another folder and with Debian's
+# OpenBLAS, LAPACK(E), gfortran and quadmath hidden, imported, the tour run,
+# the numpy-free tests run with Debian's pytest, and the seeded transcript
+# written to OUT/transcript-VERSION.txt.
 # Where the interpreter has numpy (Debian's), the wheel also goes into a
 # venv that sees it, and each module maps its own libraries in either
 # import order.
@@ -21,7 +21,6 @@ wheels=("$source"/dist/nubracore-*-cp${version/./}-*_"$(uname -m)".whl)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-/usr/bin/python3 "$source/scripts/wheel_backend.py" check "${wheels[0]}"
 "$python" -m venv "$tmp/venv"
 "$tmp/venv/bin/pip" install --quiet --no-index --disable-pip-version-check "${wheels[0]}"
 
