@@ -51,7 +51,7 @@ template <class T>
 // The storage position of the element key names in c, if key is an index
 // (a vector or view) or an exact pair of them (a matrix) inside it.
 template <class C>
-bool position(const C& c, PyObject* key, size_t& at)
+[[gnu::always_inline]] inline bool position(const C& c, PyObject* key, size_t& at)
 {
     if constexpr (TwoDimensional<C>) {
         size_t i, j;
