@@ -23,7 +23,8 @@
 //   - type_caster_generic (typeinfo, value), type_caster_base, make_caster,
 //     cast_op_type, const_name, and the type_caster specialisation point.
 // CPython, where the fast paths are built in (fast_paths.h):
-//   - PyCFunctionObject's vectorcall; the int layout; PyComplexObject's cval;
+//   - PyCFunctionObject's vectorcall; the int layout; PyComplexObject's cval,
+//     read, and written in an object only the layer holds;
 //   - type slots: tp_free, tp_repr (in every build); tp_dealloc, tp_alloc,
 //     tp_itemsize, tp_flags, mp_subscript, mp_ass_subscript.
 
@@ -95,6 +96,11 @@ static_assert(std::is_same_v<decltype(PyComplexObject::cval), Py_complex>);
 inline Py_complex complexValue(PyObject* complex)
 {
     return reinterpret_cast<PyComplexObject*>(complex)->cval;
+}
+
+inline void setComplexValue(PyObject* complex, Py_complex value)
+{
+    reinterpret_cast<PyComplexObject*>(complex)->cval = value;
 }
 
 static_assert(std::is_same_v<decltype(PyCFunctionObject::vectorcall), vectorcallfunc>);

@@ -38,6 +38,7 @@
 #include "adapter.h"
 #include "fast_paths.h"
 #include "loading.h"
+#include "results.h"
 #include "state.h"
 
 namespace Nubra::Python {
@@ -311,6 +312,16 @@ decltype(auto) argument(H& held)
         return (held);
 }
 
+// Calls f with everything it calls that can be inlined inlined: an
+// operation's checks, and its scalars taken where they were loaded (a
+// complex<float> passed by value across a call goes through memory in
+// halves, then loads as a whole, which the store can't forward).
+template <class F, class... A>
+[[gnu::flatten]] decltype(auto) invokeInlined(const F& f, A&&... args)
+{
+    return std::invoke(f, std::forward<A>(args)...);
+}
+
 // The direct call of an overload F(A...) -> R: with the argument types of
 // the choice, its arguments loaded, F called, its result cast.
 template <class F, class R, class... A, size_t... I>
@@ -325,10 +336,10 @@ PyObject* callDirect(Function& function, const Choice& choice, PyObject* const* 
     const Overload& overload = *choice.overload;
     return adapter::translated([&]() -> PyObject* {
         if constexpr (std::is_void_v<R>) {
-            std::invoke(overload.function<F>(), argument<A>(std::get<I>(held))...);
+            invokeInlined(overload.function<F>(), argument<A>(std::get<I>(held))...);
             return Py_NewRef(Py_None);
         } else {
-            PyObject* result = adapter::castResult(std::invoke(overload.function<F>(), argument<A>(std::get<I>(held))...));
+            PyObject* result = resultOf(invokeInlined(overload.function<F>(), argument<A>(std::get<I>(held))...));
             return result ? result : adapter::unconvertible(overload.signature);
         }
     });

@@ -16,6 +16,7 @@
 #include "adapter.h"
 #include "call.h"
 #include "loading.h"
+#include "results.h"
 #include "state.h"
 
 #if NUBRA_FAST_PATHS
@@ -71,7 +72,7 @@ PyObject* toPython(T value)
     if constexpr (std::is_floating_point_v<T>)
         return PyFloat_FromDouble(value);
     else
-        return PyComplex_FromDoubles(value.real(), value.imag());
+        return complexResult({value.real(), value.imag()});
 }
 
 template <class C>

@@ -152,16 +152,16 @@ template <class T>
 {
     PyTypeObject* type = Py_TYPE(object);
     if constexpr (!std::is_same_v<T, size_t>) {
-        if (type == &PyFloat_Type) {
-            value = scalar<T>(PyFloat_AS_DOUBLE(object));
-            return true;
-        }
         if constexpr (!std::floating_point<T>)
             if (type == &PyComplex_Type) {
                 const Py_complex z = adapter::complexValue(object);
                 value = scalar<T>(z.real, z.imag);
                 return true;
             }
+        if (type == &PyFloat_Type) {
+            value = scalar<T>(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
     }
     long small;
     if (!adapter::compactValue(object, small))

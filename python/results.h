@@ -1,12 +1,14 @@
 #pragma once
-// Results made and freed without pybind11's registry. An operation's result
-// is a new instance that nothing looks up by address, so it needs no
-// registry entry; freeing it needs none of pybind11's general teardown (the
+// Results made and freed cheaply. An operation's result is a new instance
+// that nothing looks up by address, so it needs no entry in pybind11's
+// registry; freeing it needs none of pybind11's general teardown (the
 // registry, keep-alive patients, saving the error state: a container's
 // destructor can't raise). Freed instances of a class are kept for reuse,
-// with the memory of their native objects. It touches instances and their
+// with the memory of their native objects. A complex result is the one made
+// last, written again, where nothing but the layer holds that one any more. It touches instances and their
 // class's slots through the adapter's interface (adapter.h) only.
 
+#include <complex>
 #include <memory>
 #include <type_traits>
 
@@ -60,6 +62,33 @@ void deallocate(PyObject* self)
         adapter::freeMemory(self);
     }
     Py_DECREF(type);
+}
+
+// A complex result: the one made last where nothing but the layer holds it
+// (so nothing can see its value change), else a new one, then kept.
+inline PyObject* complexResult(Py_complex value)
+{
+    PyObject*& kept = state.complexResult;
+    if (kept != nullptr && Py_REFCNT(kept) == 1) {
+        adapter::setComplexValue(kept, value);
+        return Py_NewRef(kept);
+    }
+    PyObject* made = PyComplex_FromCComplex(value);
+    if (made != nullptr)
+        Py_XSETREF(kept, Py_NewRef(made));
+    return made;
+}
+
+// An operation's result by value as a new reference; null if it can't be
+// cast.
+template <class R>
+PyObject* resultOf(R&& value)
+{
+    if constexpr (std::is_same_v<std::remove_cvref_t<R>, std::complex<float>>
+                  || std::is_same_v<std::remove_cvref_t<R>, std::complex<double>>)
+        return complexResult({value.real(), value.imag()});
+    else
+        return adapter::castResult(std::forward<R>(value));
 }
 
 // Makes the results of C registry-free, where its instances are allocated

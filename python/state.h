@@ -66,6 +66,8 @@ struct State {
     PyTypeObject* functionType = nullptr;
     /// The instances whose __init__ is running (guards.h).
     std::vector<PyObject*> initialising;
+    /// The complex result made last, kept for reuse (results.h).
+    PyObject* complexResult = nullptr;
     /// What each function, method and class got, by name (the report).
     std::map<std::string, std::string> report;
 };

@@ -146,3 +146,17 @@ def test_fast_call_chooses_as_pybind11(name):
             assert chosen == expected, args
         elif any(type(a) not in KNOWN for a in args):
             assert chosen is None, args
+
+
+@pytest.mark.parametrize("make", [lambda x: nc.dot(x, x), lambda x: x[0]], ids=["dot", "element"])
+def test_complex_results_held_keep_their_values(make):
+    # The layer writes a complex result it made before into the next one
+    # only once nothing else holds it.
+    held, values = [], []
+    for k in range(1, 6):
+        x = nc.vecz(1)
+        x[0] = complex(k, -k)
+        held.append(make(x))
+        values.append(complex(held[-1]))
+        make(x)
+    assert [complex(h) for h in held] == values and len({id(h) for h in held}) == len(held)
