@@ -133,26 +133,27 @@ inline destructor exchangeDealloc(PyTypeObject* type, destructor with)
     return std::exchange(type->tp_dealloc, with);
 }
 
-// Replaces the mp_subscript, or the mp_ass_subscript, of a type that has
-// one, keeping the one it had in base; false where it has none.
-inline bool replaceGetItem(PyTypeObject* type, binaryfunc with, binaryfunc& base)
+// Replaces a slot of a type's mapping methods where it has one, keeping the
+// one it had in base; false where it has none.
+template <auto slot, class F>
+bool replaceMapping(PyTypeObject* type, F with, F& base)
 {
     PyMappingMethods* mapping = type->tp_as_mapping;
-    if (mapping == nullptr || mapping->mp_subscript == nullptr)
+    if (mapping == nullptr || mapping->*slot == nullptr)
         return false;
-    if (mapping->mp_subscript != with)
-        base = std::exchange(mapping->mp_subscript, with);
+    if (mapping->*slot != with)
+        base = std::exchange(mapping->*slot, with);
     return true;
+}
+
+inline bool replaceGetItem(PyTypeObject* type, binaryfunc with, binaryfunc& base)
+{
+    return replaceMapping<&PyMappingMethods::mp_subscript>(type, with, base);
 }
 
 inline bool replaceSetItem(PyTypeObject* type, objobjargproc with, objobjargproc& base)
 {
-    PyMappingMethods* mapping = type->tp_as_mapping;
-    if (mapping == nullptr || mapping->mp_ass_subscript == nullptr)
-        return false;
-    if (mapping->mp_ass_subscript != with)
-        base = std::exchange(mapping->mp_ass_subscript, with);
-    return true;
+    return replaceMapping<&PyMappingMethods::mp_ass_subscript>(type, with, base);
 }
 #endif
 
