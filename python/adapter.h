@@ -360,18 +360,6 @@ inline Dispatcher dispatcherOf(PyObject* made)
 
 // --- pybind11: classes and instances ---------------------------------------------
 
-inline const pyd::type_info* typeInfo(PyTypeObject* type)
-{
-    return pyd::get_type_info(type);
-}
-
-template <class C>
-PyTypeObject* registeredType()
-{
-    const pyd::type_info* info = pyd::get_type_info(typeid(C));
-    return info ? info->type : nullptr;
-}
-
 // Whether the instances of type are in the simple layout (one C++ class,
 // its holder inline) with pybind11's default holder.
 inline bool simpleLayout(PyTypeObject* type)
@@ -505,11 +493,6 @@ private:
         return info;
     }
 };
-
-// Whether pybind11 takes arguments and results of type T through the caster
-// above, as it must wherever the module's classes are bound.
-template <class T>
-constexpr bool castHere = !ModuleClass<T> || std::is_base_of_v<InstanceCaster<T>, pyd::make_caster<T>>;
 
 // --- pybind11: the records of the bounded message --------------------------------------
 
@@ -747,6 +730,7 @@ inline void attachMessage(PyObject* made, Record* positional, Render render)
 
 } // namespace Nubra::Python
 
+// The caster scalars.h declares for the module's classes.
 namespace pybind11::detail {
 template <Nubra::Python::ModuleClass T>
 struct type_caster<T> : Nubra::Python::adapter::InstanceCaster<T> {};

@@ -47,10 +47,6 @@ template <class R, class... A>
 struct Parameters {
     using Result = R;
     using List = std::tuple<A...>;
-    // Whether pybind11 takes each module class among them through the
-    // adapter's caster.
-    static constexpr bool castHere = (adapter::castHere<std::remove_cvref_t<A>> && ...)
-                                     && adapter::castHere<std::remove_cvref_t<R>>;
 };
 
 template <class M>
@@ -161,10 +157,6 @@ py::object fastCall(Function* ours, py::handle current, const F& f, bool method,
         entry = fast::callFast;
     if (entry == nullptr)
         return {};
-    if (ours != nullptr && ours->method.ml_meth != reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry))) {
-        whyNot = "overloads of different entries";
-        return {};
-    }
     py::object function = ours ? py::reinterpret_borrow<py::object>(current) : makeFunctionObject(made, entry, module);
     if (entry == fast::callFast) {
         direct.convertible = direct.arity > (method ? 1 : 0);
@@ -198,7 +190,6 @@ void def(Target& target, const char* name, F&& f, const Extra&... extra)
                   "def binds positional parameters, and takes a docstring at most besides");
     using Callable = std::decay_t<F>;
     using Bound = registration::Signature<Callable>;
-    static_assert(Bound::castHere, "pybind11 takes the module's classes through the adapter's caster");
     constexpr bool method = registration::IsClass<Target>::value;
     std::string qualified = name;
     if constexpr (method) {

@@ -7,6 +7,7 @@
 #include <complex>
 
 #include <boost/hana.hpp>
+#include <pybind11/pybind11.h>
 
 #include "types/Matrix.h"
 #include "types/Model.h"
@@ -35,3 +36,12 @@ template <class T>
 concept ModuleClass = decltype(boost::hana::contains(classSet, boost::hana::type_c<T>))::value;
 
 } // namespace Nubra::Python
+
+// pybind11 takes the module's classes through the call layer's caster,
+// defined in adapter.h and declared here with the classes: a source file
+// that hands them to pybind11 without that definition in sight fails to
+// compile, rather than taking pybind11's own caster for them.
+namespace pybind11::detail {
+template <Nubra::Python::ModuleClass T>
+struct type_caster<T>;
+} // namespace pybind11::detail
