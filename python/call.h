@@ -113,7 +113,6 @@ struct Overloads {
     const Choice* last;
 };
 
-
 } // namespace fast
 #endif
 
@@ -177,7 +176,8 @@ inline py::object makeFunctionObject(py::handle made, Entry entry, py::handle mo
 {
     if (state.functionType == nullptr) {
         static PyType_Slot slots[] = {{Py_tp_dealloc, reinterpret_cast<void*>(deallocateFunction)}, {0, nullptr}};
-        static PyType_Spec spec = {"nubracore.overloads", sizeof(FunctionObject), 0, Py_TPFLAGS_DEFAULT, slots};
+        static PyType_Spec spec = {"nubracore.overloads", sizeof(FunctionObject), 0,
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
         if ((state.functionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec))) == nullptr)
             throw py::error_already_set();
     }

@@ -160,3 +160,10 @@ def test_complex_results_held_keep_their_values(make):
         values.append(complex(held[-1]))
         make(x)
     assert [complex(h) for h in held] == values and len({id(h) for h in held}) == len(held)
+
+
+def test_overloads_of_a_function_cant_be_made_from_python():
+    overloads = type(nc.dot.__self__)
+    for make in (overloads, lambda: object.__new__(overloads)):
+        with pytest.raises(TypeError):
+            make()
