@@ -127,7 +127,7 @@ float* tensorElement(PyObject* tensorIdx, PyObject* coordinates, Find find)
     PyObject** items = PySequence_Fast_ITEMS(coordinates);
     for (Py_ssize_t d = 0; d < count; ++d) {
         long coordinate;
-        if (builtinOf(Py_TYPE(items[d])) != Builtin::integer || !adapter::compactValue(items[d], coordinate))
+        if (!admits<Kind::index, Pass::first>(Py_TYPE(items[d])) || !adapter::compactValue(items[d], coordinate))
             return nullptr;
         at[d] = coordinate;
     }
