@@ -176,9 +176,9 @@ inline py::object makeFunctionObject(py::handle made, Entry entry, py::handle mo
 {
     if (state.functionType == nullptr) {
         static PyType_Slot slots[] = {{Py_tp_dealloc, reinterpret_cast<void*>(deallocateFunction)}, {0, nullptr}};
-        static PyType_Spec spec = {"nubracore.overloads", sizeof(FunctionObject), 0,
-                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-        if ((state.functionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec))) == nullptr)
+        static PyType_Spec overloadsType = {"nubracore.overloads", sizeof(FunctionObject), 0,
+                                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+        if ((state.functionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&overloadsType))) == nullptr)
             throw py::error_already_set();
     }
     auto* self = PyObject_New(FunctionObject, state.functionType);
