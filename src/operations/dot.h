@@ -24,18 +24,18 @@ template <class T, class S>
     requires SamplesOf<std::complex<float>, T, S>
 std::complex<float> dot(const T& x, S& y)
 {
-    std::complex<float> result = 0;
-    cblas_cdotu_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
-    return result;
+    float result[2];
+    cblas_cdotu_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, result);
+    return fromParts(result);
 }
 
 template <class T, class S>
     requires SamplesOf<std::complex<double>, T, S>
 std::complex<double> dot(const T& x, S& y)
 {
-    std::complex<double> result = 0;
-    cblas_zdotu_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
-    return result;
+    double result[2];
+    cblas_zdotu_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, result);
+    return fromParts(result);
 }
 
 // Sum of conj(x[i]) y[i]; complex types only.
@@ -43,18 +43,18 @@ template <class T, class S>
     requires SamplesOf<std::complex<float>, T, S>
 std::complex<float> hdot(const T& x, S& y)
 {
-    std::complex<float> result = 0;
-    cblas_cdotc_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
-    return result;
+    float result[2];
+    cblas_cdotc_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, result);
+    return fromParts(result);
 }
 
 template <class T, class S>
     requires SamplesOf<std::complex<double>, T, S>
 std::complex<double> hdot(const T& x, S& y)
 {
-    std::complex<double> result = 0;
-    cblas_zdotc_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, &result);
-    return result;
+    double result[2];
+    cblas_zdotc_sub(coveredCount(x, y), x.get(), 1, y.get(), 1, result);
+    return fromParts(result);
 }
 
 } // namespace Nubra
