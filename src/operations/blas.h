@@ -22,17 +22,6 @@ inline int blasInt(size_t n)
     return static_cast<int>(n);
 }
 
-// The complex value a CBLAS routine wrote to parts. The routines store the
-// real and imaginary parts one at a time, so they are read one at a time: a
-// load of both at once can't take its value from the two stores and waits
-// for them to reach the cache (some 2 ns a call).
-template <class T>
-std::complex<T> fromParts(const T (&parts)[2])
-{
-    const volatile T* part = parts;
-    return {part[0], part[1]};
-}
-
 // Leading dimension of a column-major matrix with this many rows.
 inline int leadingDim(size_t rows)
 {

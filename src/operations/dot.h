@@ -4,6 +4,17 @@
 
 namespace Nubra {
 
+// The complex result cblas_?dot?_sub wrote to parts. The routines store the
+// real and imaginary parts one at a time, so they are read one at a time: a
+// load of both at once can't take its value from the two stores and waits
+// for them to reach the cache (some 2 ns a call).
+template <class T>
+std::complex<T> fromParts(const T (&parts)[2])
+{
+    const volatile T* part = parts;
+    return {part[0], part[1]};
+}
+
 // Sum of x[i] y[i] over the elements of x, without conjugation; y must
 // cover at least as many.
 template <class T, class S>
