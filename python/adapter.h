@@ -111,11 +111,12 @@ inline void setVectorcall(PyObject* function, vectorcallfunc call)
     reinterpret_cast<PyCFunctionObject*>(function)->vectorcall = call;
 }
 
-// Whether instances of type are allocated plainly: no items, no layout of
-// CPython's own, the generic allocator.
+// Whether instances of type are allocated plainly: a bare instance's size,
+// no items, no layout of CPython's own, the generic allocator.
 inline bool plainlyAllocated(PyTypeObject* type)
 {
-    return type->tp_itemsize == 0 && (type->tp_flags & managedLayout) == 0 && type->tp_alloc == PyType_GenericAlloc;
+    return type->tp_basicsize == sizeof(pyd::instance) && type->tp_itemsize == 0
+        && (type->tp_flags & managedLayout) == 0 && type->tp_alloc == PyType_GenericAlloc;
 }
 
 inline PyObject* allocate(PyTypeObject* type)

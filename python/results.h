@@ -3,13 +3,18 @@
 // that nothing looks up by address, so it needs no entry in pybind11's
 // registry; freeing it needs none of pybind11's general teardown (the
 // registry, keep-alive patients, saving the error state: a container's
-// destructor can't raise). Freed instances of a class are kept for reuse,
-// with the memory of their native objects. A complex result is the one made
-// last, written again, where nothing but the layer holds that one any more. It touches instances and their
-// class's slots through the adapter's interface (adapter.h) only.
+// destructor can't raise). Freed results are kept for reuse by any class:
+// every class's instances have one size, and native objects live in
+// blocks of the largest container's size. One list for all keeps what a
+// call writes at the same addresses whatever the result's class. A complex
+// result is the one made last, written again, where nothing but the layer
+// holds that one any more. It touches instances and their class's slots
+// through the adapter's interface (adapter.h) only.
 
+#include <algorithm>
 #include <complex>
 #include <memory>
+#include <new>
 #include <type_traits>
 
 #include <pybind11/pybind11.h>
@@ -21,31 +26,38 @@
 
 namespace Nubra::Python {
 
+// The size of the blocks native objects of results live in.
+constexpr size_t nativeBlock = boost::hana::fold(containerClasses, size_t{0}, [](size_t size, auto c) {
+    return std::max(size, sizeof(typename decltype(c)::type));
+});
+
 template <class T>
 PyObject* makeResult(T&& value)
 {
-    static_assert(std::is_nothrow_move_constructible_v<T>);
-    ClassRecord<T>& record = classRecord<T>();
+    static_assert(std::is_nothrow_move_constructible_v<T> && sizeof(T) <= nativeBlock
+                  && alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    PyTypeObject* type = classRecord<T>().type;
     PyObject* self;
-    T* native;
-    if (record.freedCount > 0) {
-        const auto [reused, memory] = record.freed[--record.freedCount];
-        self = PyObject_Init(reused, record.type);
-        native = new (memory) T(std::move(value));
+    void* memory;
+    if (state.freedCount > 0) {
+        const FreedResult& freed = state.freedResults[--state.freedCount];
+        self = PyObject_Init(freed.self, type);
+        memory = freed.native;
     } else {
-        native = new T(std::move(value));
-        if ((self = adapter::allocate(record.type)) == nullptr) {
-            delete native;
+        memory = ::operator new(nativeBlock);
+        if ((self = adapter::allocate(type)) == nullptr) {
+            ::operator delete(memory);
             return nullptr;
         }
     }
-    adapter::own(self, native);
+    adapter::own(self, new (memory) T(std::move(value)));
     return self;
 }
 
 // The class's deallocator: instances outside the registry are freed here,
 // every other one by pybind11. Instances of the class itself are kept for
-// reuse while there is room; tp_free is the class guard's (guards.h).
+// reuse by any class while there is room; tp_free is the class guard's
+// (guards.h).
 template <class T>
 void deallocate(PyObject* self)
 {
@@ -54,11 +66,12 @@ void deallocate(PyObject* self)
         return record.pybind11Dealloc(self);
     PyTypeObject* type = Py_TYPE(self);
     T* native = adapter::disown<T>(self);
-    if (native != nullptr && type == record.type && record.freedCount < record.freed.size()) {
+    if (native != nullptr)
         std::destroy_at(native);
-        record.freed[record.freedCount++] = {self, native};
-    } else {
-        delete native;
+    if (native != nullptr && type == record.type && state.freedCount < state.freedResults.size())
+        state.freedResults[state.freedCount++] = {self, native};
+    else {
+        ::operator delete(native);
         adapter::freeMemory(self);
     }
     Py_DECREF(type);

@@ -26,10 +26,10 @@ constexpr auto operationsSet = boost::hana::transform(typeSet, boost::hana::firs
 template <class T>
 constexpr auto containerSet = boost::hana::tuple_t<Vector<T>, VectorView<T>, Matrix<T>>;
 
-constexpr auto classSet = boost::hana::prepend(
-    boost::hana::flatten(boost::hana::transform(
-        operationsSet, [](auto scalar) { return containerSet<typename decltype(scalar)::type>; })),
-    boost::hana::type_c<Onnx::Model>);
+constexpr auto containerClasses = boost::hana::flatten(boost::hana::transform(
+    operationsSet, [](auto scalar) { return containerSet<typename decltype(scalar)::type>; }));
+
+constexpr auto classSet = boost::hana::prepend(containerClasses, boost::hana::type_c<Onnx::Model>);
 
 // One of the module's classes.
 template <class T>

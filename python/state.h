@@ -22,12 +22,6 @@ namespace Nubra::Python {
 // constructor is registered.
 template <class C>
 struct ClassRecord {
-    /// A freed result kept for reuse, with the memory of its native object.
-    struct Freed {
-        PyObject* self;
-        void* native;
-    };
-
     /// The class, once registered.
     PyTypeObject* type = nullptr;
     /// The class again where the fast paths take its instances (in
@@ -48,10 +42,13 @@ struct ClassRecord {
     /// element_access.h leaves to pybind11.
     binaryfunc baseGetItem = nullptr;
     objobjargproc baseSetItem = nullptr;
+};
 
-    /// Up to 16 freed results, newest last.
-    std::array<Freed, 16> freed;
-    size_t freedCount = 0;
+/// A freed result kept for reuse: its instance and its native object's
+/// memory, alike for every class (results.h).
+struct FreedResult {
+    PyObject* self;
+    void* native;
 };
 
 // One record per class of classSet, in its order.
@@ -66,6 +63,9 @@ struct State {
     PyTypeObject* functionType = nullptr;
     /// The instances whose __init__ is running (guards.h).
     std::vector<PyObject*> initialising;
+    /// Up to 16 freed results of any class, newest last (results.h).
+    std::array<FreedResult, 16> freedResults;
+    size_t freedCount = 0;
     /// The complex result made last, kept for reuse (results.h).
     PyObject* complexResult = nullptr;
     /// What each function, method and class got, by name (the report).
