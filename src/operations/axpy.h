@@ -32,26 +32,26 @@ S& axpy(double a, const T& x, S& y)
 
 template <class T, class S>
     requires SamplesOf<std::complex<float>, T, S>
-S& axpy(std::complex<float> a, const T& x, S& y)
+S& axpy(const std::complex<float>& a, const T& x, S& y)
 {
     const int n = coveredCount(x, y);
-    const std::complex<float> factor = 1.0f + a;
-    if (sameStretch(x, y))
+    if (sameStretch(x, y)) {
+        const std::complex<float> factor = 1.0f + a;
         cblas_cscal(n, &factor, y.get(), 1);
-    else
+    } else
         cblas_caxpy(n, &a, x.get(), 1, y.get(), 1);
     return y;
 }
 
 template <class T, class S>
     requires SamplesOf<std::complex<double>, T, S>
-S& axpy(std::complex<double> a, const T& x, S& y)
+S& axpy(const std::complex<double>& a, const T& x, S& y)
 {
     const int n = coveredCount(x, y);
-    const std::complex<double> factor = 1.0 + a;
-    if (sameStretch(x, y))
+    if (sameStretch(x, y)) {
+        const std::complex<double> factor = 1.0 + a;
         cblas_zscal(n, &factor, y.get(), 1);
-    else
+    } else
         cblas_zaxpy(n, &a, x.get(), 1, y.get(), 1);
     return y;
 }

@@ -51,7 +51,7 @@ R& gemm(double a, double b, const T& A, const S& X, R& Y)
 
 template <class T, class S, class R>
     requires SamplesOf<std::complex<float>, T, S, R> && TwoDimensional<T> && TwoDimensional<S> && TwoDimensional<R>
-R& gemm(std::complex<float> a, std::complex<float> b, const T& A, const S& X, R& Y)
+R& gemm(const std::complex<float>& a, const std::complex<float>& b, const T& A, const S& X, R& Y)
 {
     validate_gemm(A, X, Y);
     cblas_cgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, blasInt(A.template dim<0>()), blasInt(X.template dim<1>()),
@@ -62,7 +62,7 @@ R& gemm(std::complex<float> a, std::complex<float> b, const T& A, const S& X, R&
 
 template <class T, class S, class R>
     requires SamplesOf<std::complex<double>, T, S, R> && TwoDimensional<T> && TwoDimensional<S> && TwoDimensional<R>
-R& gemm(std::complex<double> a, std::complex<double> b, const T& A, const S& X, R& Y)
+R& gemm(const std::complex<double>& a, const std::complex<double>& b, const T& A, const S& X, R& Y)
 {
     validate_gemm(A, X, Y);
     cblas_zgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, blasInt(A.template dim<0>()), blasInt(X.template dim<1>()),

@@ -58,7 +58,7 @@ R& gemv(double a, double b, const T& A, const S& x, R& y)
 
 template <class T, class S, class R>
     requires SamplesOf<std::complex<float>, T, S, R> && TwoDimensional<T>
-R& gemv(std::complex<float> a, std::complex<float> b, const T& A, const S& x, R& y)
+R& gemv(const std::complex<float>& a, const std::complex<float>& b, const T& A, const S& x, R& y)
 {
     validate_gemv(A, x, y);
     if (A.template dim<1>() == 0)
@@ -71,7 +71,7 @@ R& gemv(std::complex<float> a, std::complex<float> b, const T& A, const S& x, R&
 
 template <class T, class S, class R>
     requires SamplesOf<std::complex<double>, T, S, R> && TwoDimensional<T>
-R& gemv(std::complex<double> a, std::complex<double> b, const T& A, const S& x, R& y)
+R& gemv(const std::complex<double>& a, const std::complex<double>& b, const T& A, const S& x, R& y)
 {
     validate_gemv(A, x, y);
     if (A.template dim<1>() == 0)

@@ -23,7 +23,7 @@ T& scale(double a, T& x)
 
 template <class T>
     requires SamplesOf<std::complex<float>, T>
-T& scale(std::complex<float> a, T& x)
+T& scale(const std::complex<float>& a, T& x)
 {
     cblas_cscal(blasInt(x.numel()), &a, x.get(), 1);
     return x;
@@ -31,7 +31,7 @@ T& scale(std::complex<float> a, T& x)
 
 template <class T>
     requires SamplesOf<std::complex<double>, T>
-T& scale(std::complex<double> a, T& x)
+T& scale(const std::complex<double>& a, T& x)
 {
     cblas_zscal(blasInt(x.numel()), &a, x.get(), 1);
     return x;
