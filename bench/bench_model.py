@@ -12,7 +12,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import timeit
 from pathlib import Path
 
 # OpenBLAS's idle workers (loaded with numpy and the module) would compete
@@ -24,6 +23,7 @@ import onnx  # noqa: E402
 from onnx import TensorProto, helper, numpy_helper  # noqa: E402
 
 import nubracore  # noqa: E402
+from per_call import best  # noqa: E402
 
 REPEATS = 20
 RUNS = {16: 20000, 256: 20000, 1024: 2000}  # y (1 x N) = x (1 x N) @ W (N x N): runs per loop
@@ -52,15 +52,6 @@ def quietly(make):
             os.close(saved)
 
 
-def best(statements, number):
-    """Seconds per run of each (text, names) statement, best of REPEATS rounds taken in turns."""
-    times = [float("inf")] * len(statements)
-    for _ in range(REPEATS):
-        for i, (text, names) in enumerate(statements):
-            times[i] = min(times[i], timeit.timeit(text, globals=names, number=number) / number)
-    return times
-
-
 def target(name, measured, limit):
     results.append((name, measured <= limit))
     return "met" if measured <= limit else "MISSED"
@@ -79,7 +70,7 @@ def runs(build, folder):
         model = quietly(lambda: nubracore.model(path))
         for j in range(N):
             model.set(0, [0, j], 0.5)
-        python = best([("run()", {"run": model.run})], count // 10)[0]
+        python = best([("run()", {"run": model.run})], count // 10, REPEATS)[0]
         extra = python - cpp["model"]
         # Larger runs spread over ONNX Runtime's thread pool, and runs in two
         # processes then differ by more than 0.1 us: the smallest model decides.
@@ -94,7 +85,7 @@ def elements(folder):
     model.run()
     names = {"m": model, "a": np.zeros((3, 4, 5), np.float32), "i": [1, 2, 3], "t": (1, 2, 3), "x": 1.5}
     statements = ["m.set(0, i, x)", "m.set(0, t, x)", "a[1, 2, 3] = x", "m.get(0, i)", "m.get(0, t)", "a[1, 2, 3]"]
-    t = dict(zip(statements, best([(text, names) for text in statements], 5000)))
+    t = dict(zip(statements, best([(text, names) for text in statements], 5000, REPEATS)))
     print("\nOne element of a 3 x 4 x 5 float tensor, best of loops, nanoseconds; target: <= numpy's on float32")
     for label, ours, numpy in (("m.set(0, [1, 2, 3], x)", "m.set(0, i, x)", "a[1, 2, 3] = x"),
                                ("m.set(0, (1, 2, 3), x)", "m.set(0, t, x)", "a[1, 2, 3] = x"),
