@@ -56,7 +56,7 @@ private:
 
     const std::array<size_t, 2> m_dim;
     const size_t m_numel;
-    const std::shared_ptr<T[]> m_data;
+    std::shared_ptr<T[]> m_data;
 };
 
 } // namespace Nubra

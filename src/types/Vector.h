@@ -34,7 +34,7 @@ public:
 
 private:
     const size_t m_numel;
-    const std::shared_ptr<T[]> m_data;
+    std::shared_ptr<T[]> m_data;
 };
 
 } // namespace Nubra

@@ -46,7 +46,7 @@ public:
 private:
     const size_t m_numel;
     const size_t m_offset;
-    const std::shared_ptr<T[]> m_data;
+    std::shared_ptr<T[]> m_data;
 };
 
 } // namespace Nubra

@@ -1,4 +1,5 @@
 #include <complex>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,9 @@ TEST(Matrix, ColumnMajorStorageSharedByCopies)
     const Matrix<double> copy = m;
     EXPECT_EQ((copy[{1, 2}]), 5.0);
     EXPECT_EQ(copy.get(), m.get());
+    const Matrix<double> moved = std::move(m);
+    EXPECT_EQ(moved.get(), copy.get());
+    EXPECT_EQ(m.get(), nullptr);
 }
 
 struct BadIndex {

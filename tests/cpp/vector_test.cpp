@@ -1,4 +1,5 @@
 #include <complex>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,17 @@ TYPED_TEST(VectorTest, StartsZeroAndSharesStorageWithCopiesAndViews)
     view[0] = TypeParam{5};
     EXPECT_EQ(v[2], TypeParam{5});
     EXPECT_EQ(view.get(), v.get() + 2);
+}
+
+// A move hands the storage over rather than sharing it: no count to raise
+// and lower again on the way.
+TEST(Vector, MoveTakesOverTheStorage)
+{
+    Vector<double> v(4);
+    double* storage = v.get();
+    const Vector<double> moved = std::move(v);
+    EXPECT_EQ(moved.get(), storage);
+    EXPECT_EQ(v.get(), nullptr);
 }
 
 TEST(Vector, ElementAccessChecksBounds)
