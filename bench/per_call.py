@@ -6,7 +6,6 @@ wheels are built for. Run as a script, prints the times as JSON.
     PYTHONPATH=build-py3.12 python3.12 bench/per_call.py
 """
 
-import itertools
 import json
 import math
 import re
@@ -29,24 +28,20 @@ OPERATIONS = ["scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "ls", "gemm
 def best(statements, number, repeats=REPEATS):
     """Seconds per run of each statement, a (text, names) pair, best of the
     rounds."""
-    return fastest(itertools.repeat(statements, repeats), number)
+    return fastest([statements] * repeats, number)
 
 
 def fastest(rounds, number):
     """Seconds per run of each statement, best of the rounds: lists of the
     same statements, each a (text, names) pair run inline in timeit's loop.
     Within a round they take turns, so a busy moment of the machine hits them
-    all. Where a statement's data and its loop's frame lie in memory moves
-    its time by a few percent, whatever the statement; so each round starts
-    one statement further on (the first timed runs slower) and runs its loops
-    one frame deeper, and the best of the rounds leaves both out."""
-    times = []
-    for r, statements in enumerate(rounds):
-        times = times or [math.inf] * len(statements)
-        for j in range(len(statements)):
-            i = (r + j) % len(statements)
-            text, names = statements[i]
-            times[i] = min(times[i], deeper(r, lambda: timeit.timeit(text, globals=names, number=number)) / number)
+    all. Where the loop's frame lies in memory moves a call's time by a few
+    percent, whatever the call; so each round runs its loops one frame
+    deeper, and the best of the rounds leaves that out."""
+    times = [math.inf] * len(rounds[0])
+    for depth, statements in enumerate(rounds):
+        for i, (text, names) in enumerate(statements):
+            times[i] = min(times[i], deeper(depth, lambda: timeit.timeit(text, globals=names, number=number)) / number)
     return times
 
 
@@ -103,15 +98,10 @@ def fill(c):
 
 def positions(number, shapes):
     """Seconds per call of every overload position of every operation. Each
-    round makes the operands anew and keeps them, so that each round's lie
-    elsewhere in memory."""
-    def rounds(name):
-        kept = []
-        for _ in range(REPEATS):
-            kept.append([call(getattr(nc, name), *arguments(name, types, shapes)) for types in overloads(name)])
-            yield kept[-1]
-
-    return {name: fastest(rounds(name), number) for name in OPERATIONS}
+    round has operands of its own, all made before any is timed, so that
+    where they lie in memory changes from round to round."""
+    return {name: fastest([[call(getattr(nc, name), *arguments(name, types, shapes)) for types in overloads(name)]
+                           for _ in range(REPEATS)], number) for name in OPERATIONS}
 
 
 ELEMENTS = ["v[3]", "v[3] = x", "m[1, 2]", "m[1, 2] = x"]
