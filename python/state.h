@@ -1,8 +1,9 @@
 #pragma once
 // The call layer's changeable state, in one structure: what it knows of
 // each of the module's classes, the instances whose __init__ is running,
-// the results kept for reuse, and what the report tells. Registration fills it (registration.h); the
-// call paths read it. It touches nothing of pybind11 or CPython.
+// the results kept for reuse, and what the report tells. Registration fills
+// it (registration.h); the call paths read it. It touches nothing of
+// pybind11 or CPython.
 
 #include <array>
 #include <cstddef>
