@@ -34,11 +34,12 @@ template <class T>
 void registerOperationsOf(py::module_& m)
 {
     constexpr bool complex = !std::is_floating_point_v<T>;
+    using Scalar = std::conditional_t<complex, const T&, T>; // as the operations take it, complex by reference
     hana::for_each(containerSet<T>, [&](auto c0) {
         using T1 = typename decltype(c0)::type;
         constexpr bool matrix1 = TwoDimensional<T1>;
 
-        def(m, "scale", [](T a, T1& x) { return scale(a, x); }, "scale an object");
+        def(m, "scale", [](Scalar a, T1& x) { return scale(a, x); }, "scale an object");
         hana::for_each(containerSet<T>, [&](auto c1) {
             using T2 = typename decltype(c1)::type;
 
@@ -46,7 +47,7 @@ void registerOperationsOf(py::module_& m)
             def(m, "dot", [](const T1& x, T2& y) { return dot(x, y); }, "dot product");
             def(m, "copy", [](const T1& x, T2& y) { return copy(x, y); }, "copy an object into another");
             def(m, "swap", [](T1& x, T2& y) { swap(x, y); }, "swap objects into another");
-            def(m, "axpy", [](T a, const T1& x, T2& y) { return axpy(a, x, y); }, "axpy objects");
+            def(m, "axpy", [](Scalar a, const T1& x, T2& y) { return axpy(a, x, y); }, "axpy objects");
             if constexpr (complex)
                 def(m, "hdot", [](const T1& x, T2& y) { return hdot(x, y); }, "hermetian dot product");
             if constexpr (matrix1)
@@ -56,13 +57,15 @@ void registerOperationsOf(py::module_& m)
                 constexpr bool mat_mat_mat = matrix1 && TwoDimensional<T2> && TwoDimensional<T3>;
 
                 if constexpr (mat_mat_mat) {
-                    def(m, "gemm", [](T a, T b, const T1& A, const T2& X, T3& Y) { return gemm(a, b, A, X, Y); },
+                    def(m, "gemm",
+                        [](Scalar a, Scalar b, const T1& A, const T2& X, T3& Y) { return gemm(a, b, A, X, Y); },
                         "gemm");
                     def(m, "matmul", [](const T1& A, const T2& X, T3& Y) { return matmul(A, X, Y); }, "matmul");
                 }
                 if constexpr (matrix1) {
                     def(m, "matvec", [](const T1& A, const T2& x, T3& y) { return matvec(A, x, y); }, "matvec");
-                    def(m, "gemv", [](T a, T b, const T1& A, const T2& x, T3& y) { return gemv(a, b, A, x, y); },
+                    def(m, "gemv",
+                        [](Scalar a, Scalar b, const T1& A, const T2& x, T3& y) { return gemv(a, b, A, x, y); },
                         "gemv");
                 }
             });
