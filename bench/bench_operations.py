@@ -30,7 +30,7 @@ import scipy.linalg.blas as blas
 import scipy.linalg.lapack as lapack
 
 import nubracore as nc
-from per_call import EMPTY, N, OPERATIONS, REPEATS, SHAPES, best, call, fill, overloads, positions
+from per_call import EMPTY, N, OPERATIONS, PROCESSES, REPEATS, SHAPES, apart, best, call, fill, overloads, positions
 
 SUFFIXES = "sdcz"
 DTYPES = dict(zip(SUFFIXES, (np.float32, np.float64, np.complex64, np.complex128)))
@@ -66,18 +66,18 @@ def peer(name, s):
 
 
 def per_call(build):
-    empty, ours = positions(1000, EMPTY), positions(1000, SHAPES)
-    before = json.loads(subprocess.run([sys.executable, __file__, "--positions"], check=True, capture_output=True,
-                                       text=True, env=dict(os.environ, NUBRACORE_FAST_PATHS="0")).stdout)
+    empty, ours = apart(1000, EMPTY), positions(1000, SHAPES)
+    before = apart(50, SHAPES, 1, dict(os.environ, NUBRACORE_FAST_PATHS="0"))
     scipy = {name: dict(zip("cz" if name == "hdot" else SUFFIXES,
                             best([peer(name, s) for s in ("cz" if name == "hdot" else SUFFIXES)], 1000)))
              for name in OPERATIONS}
     suffixes = {name: [[t for t in types if "." in t][-1][-1] for types in overloads(name)] for name in OPERATIONS}
     limits = {"dot": 0.6, "axpy": 1.5, "copy": 1.5, "scale": 1.5, "gemv": 1.5}
 
-    print(f"Per call by overload position, nanoseconds, best of {REPEATS}. Empty operands: the worst position")
-    print(f"against the first, <= 1.05. Operands of {N} elements (products and ls: 4 rows): every position")
-    print("against scipy's wrapper for the same call and type, <= the limit where there is one.")
+    print(f"Per call by overload position, nanoseconds, best of {REPEATS} rounds (empty operands: of {REPEATS} in each of")
+    print(f"{PROCESSES} processes). Empty operands: the worst position against the first, <= 1.05. Operands of {N}")
+    print("elements (products and ls: 4 rows): every position against scipy's wrapper for the same call and type,")
+    print("<= the limit where there is one.")
     print(f"{'':18}{'empty operands':^31} {'':2}{f'{N} elements':^41}")
     print(f"{'operation':10} {'count':>5} {'first':>7} {'worst':>7} {'ratio':>6} {'':7}   {'worst':>7} {'/scipy':>7}"
           f" {'limit':>5} {'':7} {'before':>8}")
@@ -314,7 +314,4 @@ def main():
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] == ["--positions"]:
-        print(json.dumps(positions(50, SHAPES)))
-    else:
-        main()
+    main()

@@ -9,11 +9,14 @@ wheels are built for. Run as a script, prints the times as JSON.
 import json
 import math
 import re
+import subprocess
+import sys
 import timeit
 
 import nubracore as nc
 
 REPEATS = 40  # rounds of the per-call measurements; the machine is shared and noisy
+PROCESSES = 5  # processes apart() times the positions in
 N = 8  # elements per level-1 operand
 # Shapes of the containers of each operation; a vector takes the rows.
 SHAPES = {"level1": [(N, 1)] * 2, "ls": [(4, 2), (4, 1)], "gemv": [(4, 4), (4, 1), (4, 1)],
@@ -104,6 +107,18 @@ def positions(number, shapes):
                            for _ in range(REPEATS)], number) for name in OPERATIONS}
 
 
+def apart(number, shapes, processes=PROCESSES, env=None):
+    """positions(), timed in processes of their own, each position's best of
+    them. How a process lays out the module's objects can make one signature,
+    or a whole operation, cost up to nearly twice as much for the life of
+    that process, whatever its position; the next process shows no such
+    thing."""
+    runs = [json.loads(subprocess.run([sys.executable, __file__, "--positions", str(number), json.dumps(shapes)],
+                                      check=True, capture_output=True, text=True, env=env).stdout)
+            for _ in range(processes)]
+    return {name: [min(times) for times in zip(*(run[name] for run in runs))] for name in OPERATIONS}
+
+
 ELEMENTS = ["v[3]", "v[3] = x", "m[1, 2]", "m[1, 2] = x"]
 
 
@@ -115,4 +130,7 @@ def elements(s):
 
 
 if __name__ == "__main__":
-    print(json.dumps({"positions": positions(1000, SHAPES), "elements": elements("d")}))
+    if sys.argv[1:2] == ["--positions"]:
+        print(json.dumps(positions(int(sys.argv[2]), json.loads(sys.argv[3]))))
+    else:
+        print(json.dumps({"positions": positions(1000, SHAPES), "elements": elements("d")}))
