@@ -74,10 +74,10 @@ def per_call(build):
     suffixes = {name: [[t for t in types if "." in t][-1][-1] for types in overloads(name)] for name in OPERATIONS}
     limits = {"dot": 0.6, "axpy": 1.5, "copy": 1.5, "scale": 1.5, "gemv": 1.5}
 
-    print(f"Per call by overload position, nanoseconds, best of {REPEATS} rounds. Empty operands, best of {PROCESSES}")
-    print(f"processes: the worst position against the first, <= 1.05. Operands of {N} elements (products and ls:")
-    print("4 rows): every position against scipy's wrapper for the same call and type, <= the limit where there is")
-    print("one.")
+    print(f"Per call by overload position, nanoseconds, best of {REPEATS} rounds. Empty operands, of {PROCESSES}")
+    print("processes, each with its own copy of the module, the one where the positions spread least: the worst")
+    print(f"position against the first, <= 1.05. Operands of {N} elements (products and ls: 4 rows): every position")
+    print("against scipy's wrapper for the same call and type, <= the limit where there is one.")
     print(f"{'':18}{'empty operands':^31} {'':2}{f'{N} elements':^41}")
     print(f"{'operation':10} {'count':>5} {'first':>7} {'worst':>7} {'ratio':>6} {'':7}   {'worst':>7} {'/scipy':>7}"
           f" {'limit':>5} {'':7} {'before':>8}")

@@ -8,9 +8,12 @@ wheels are built for. Run as a script, prints the times as JSON.
 
 import json
 import math
+import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import timeit
 
 import nubracore as nc
@@ -108,15 +111,24 @@ def positions(number, shapes):
 
 
 def apart(number, shapes, processes=PROCESSES, env=None):
-    """positions(), timed in processes of their own, each position's best of
-    them. How a process lays out the module's objects can make one signature,
-    or a whole operation, cost up to nearly twice as much for the life of
-    that process, whatever its position; the next process shows no such
-    thing."""
-    runs = [json.loads(subprocess.run([sys.executable, __file__, "--positions", str(number), json.dumps(shapes)],
-                                      check=True, capture_output=True, text=True, env=env).stdout)
-            for _ in range(processes)]
-    return {name: [min(times) for times in zip(*(run[name] for run in runs))] for name in OPERATIONS}
+    """positions(), timed in processes of their own: of each operation, the
+    times of the process where its positions spread least. How a process
+    lays out the module's objects can make one signature, or a whole
+    operation, cost up to nearly twice as much for the life of that process,
+    whatever its position; so can where the machine put the module file's
+    pages in memory, for every process that loads it while it stays cached.
+    So each process loads a copy of its own, and compares its positions
+    with one another only."""
+    runs = []
+    for _ in range(processes):
+        with tempfile.TemporaryDirectory() as folder:
+            shutil.copy(nc.__file__, folder)
+            child = dict(env or os.environ)
+            child["PYTHONPATH"] = os.pathsep.join([folder, child.get("PYTHONPATH", "")])
+            runs.append(json.loads(subprocess.run([sys.executable, __file__, "--positions", str(number),
+                                                   json.dumps(shapes)],
+                                                  check=True, capture_output=True, text=True, env=child).stdout))
+    return {name: min((run[name] for run in runs), key=lambda times: max(times) / times[0]) for name in OPERATIONS}
 
 
 ELEMENTS = ["v[3]", "v[3] = x", "m[1, 2]", "m[1, 2] = x"]
