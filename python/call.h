@@ -348,11 +348,8 @@ PyObject* callDirect(Function& function, const Choice& choice, PyObject* const* 
     });
 }
 
-// Each starts a cache line: where the linker happened to put an overload's
-// direct call moved its time by up to 5%.
 template <class F, class R, class... A>
-[[gnu::aligned(64)]] PyObject* callDirect(Function& function, const Choice& choice, PyObject* const* args,
-                                          Py_ssize_t nargs)
+PyObject* callDirect(Function& function, const Choice& choice, PyObject* const* args, Py_ssize_t nargs)
 {
     return callDirect<F, R, A...>(function, choice, args, nargs, std::index_sequence_for<A...>());
 }
