@@ -19,7 +19,6 @@ Writes BUILD/bench_overloads.png: per-call time by overload position.
 """
 
 import json
-import math
 import os
 import platform
 import subprocess
@@ -196,10 +195,7 @@ def fresh(placements, number, statements):
     large operands depends on where they lie relative to one another (gemv
     of complex floats by up to 20%, axpy of 10^6 by up to 30%, scipy's as
     much as ours)."""
-    times = [math.inf] * 3
-    for _ in range(placements):
-        times = [min(t, f) for t, f in zip(times, best(statements(), number, 5))]
-    return times
+    return [min(times) for times in zip(*(best(statements(), number, 5) for _ in range(placements)))]
 
 
 def throughput():
